@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Starts a private PulseAudio daemon with a null sink and a pipe source (the default source).
+# Usage: pulse-daemon.sh DIR   -> prints "PID" once the daemon answers; state lives in DIR:
+#   DIR/runtime  XDG_RUNTIME_DIR for clients    DIR/pipesrc.fifo  the pipe source's input
+#   DIR/daemon.log                            DIR/daemon.pid
+set -euo pipefail
+dir=$(mkdir -p "$1" && cd "$1" && pwd)
+mkdir -p "$dir/runtime" "$dir/home"
+chmod 700 "$dir/runtime"
+cat > "$dir/test.pa" <<PA
+.fail
+load-module module-native-protocol-unix auth-anonymous=1
+load-module module-null-sink sink_name=nullsink sink_properties=device.description=NullSink
+load-module module-pipe-source source_name=pipesrc file=$dir/pipesrc.fifo format=s16le rate=44100 channels=2 source_properties=device.description=PipeSource
+set-default-source pipesrc
+PA
+# Running as root, the daemon would otherwise write into the real home and runtime dir.
+export XDG_RUNTIME_DIR="$dir/runtime" HOME="$dir/home" XDG_CONFIG_HOME="$dir/home/.config"
+pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --log-target=stderr \
+  -F "$dir/test.pa" >"$dir/daemon.log" 2>&1 &
+pid=$!
+echo "$pid" > "$dir/daemon.pid"
+for _ in $(seq 1 100); do
+  if pactl info >/dev/null 2>&1; then echo "$pid"; exit 0; fi
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.1
+done
+echo "PulseAudio test daemon did not start; log:" >&2
+cat "$dir/daemon.log" >&2
+kill "$pid" 2>/dev/null || true
+exit 1
