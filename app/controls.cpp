@@ -1,0 +1,216 @@
+#include "app/controls.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QPainter>
+#include <QStyle>
+#include <qdrawutil.h>
+
+#include <climits>
+
+int controlTag(const QObject *control)
+{
+    return control ? control->property("Tag").toInt() : 0;
+}
+
+void setControlTag(QObject *control, int tag)
+{
+    control->setProperty("Tag", tag);
+}
+
+TForm::TForm(QWidget *parent) : QWidget(parent) {}
+
+TLabel::TLabel(const QString &caption, QWidget *parent) : QLabel(caption, parent) {}
+
+TPanel::TPanel(const QString &caption, QWidget *parent) : QLabel(caption, parent)
+{
+    setAlignment(Qt::AlignCenter);
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setLineWidth(1);
+    setAutoFillBackground(true);
+}
+
+void TPanel::setColor(const QColor &color)
+{
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, color);
+    setPalette(pal);
+}
+
+QColor TPanel::color() const
+{
+    return palette().color(QPalette::Window);
+}
+
+TBevel::TBevel(QWidget *parent) : QFrame(parent)
+{
+    // A raised line along the top edge; the rest of the frame is empty.
+    setFrameStyle(QFrame::NoFrame);
+}
+
+TGroupBox::TGroupBox(const QString &caption, QWidget *parent) : QGroupBox(caption, parent) {}
+
+TButton::TButton(const QString &caption, QWidget *parent) : QPushButton(caption, parent)
+{
+    setAutoDefault(false);
+}
+
+TSpeedButton::TSpeedButton(const QString &caption, QWidget *parent) : QToolButton(parent)
+{
+    setText(caption);
+    setFocusPolicy(Qt::NoFocus);
+    setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    setIconSize(QSize(16, 16));
+}
+
+void TSpeedButton::setGlyph(const QPixmap &strip, int numGlyphs)
+{
+    FGlyph = strip;
+    FNumGlyphs = qBound(1, numGlyphs, 4);
+    refreshIcon();
+}
+
+QPixmap TSpeedButton::glyphImage(int index) const
+{
+    if (FGlyph.isNull())
+        return {};
+    const int w = FGlyph.width() / FNumGlyphs;
+    if (index < FNumGlyphs)
+        return FGlyph.copy(index * w, 0, w, FGlyph.height());
+    QPixmap first = FGlyph.copy(0, 0, w, FGlyph.height());
+    if (index == 1) {
+        QImage img = first.toImage().convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x) {
+                const QRgb p = img.pixel(x, y);
+                const int g = (qGray(p) + 2 * 192) / 3;
+                img.setPixel(x, y, qRgba(g, g, g, qAlpha(p)));
+            }
+        return QPixmap::fromImage(img);
+    }
+    return first;
+}
+
+void TSpeedButton::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::EnabledChange)
+        refreshIcon();
+    QToolButton::changeEvent(event);
+}
+
+void TSpeedButton::refreshIcon()
+{
+    if (FGlyph.isNull()) {
+        setIcon(QIcon());
+        return;
+    }
+    QIcon icon;
+    icon.addPixmap(glyphImage(0), QIcon::Normal);
+    icon.addPixmap(glyphImage(1), QIcon::Disabled);
+    setIcon(icon);
+}
+
+TCheckBox::TCheckBox(const QString &caption, QWidget *parent) : QCheckBox(caption, parent) {}
+
+TComboBox::TComboBox(QWidget *parent) : QComboBox(parent)
+{
+    setEditable(false);
+}
+
+TEdit::TEdit(const QString &text, QWidget *parent) : QLineEdit(text, parent) {}
+
+TSpinEdit::TSpinEdit(QWidget *parent) : QSpinBox(parent)
+{
+    setRange(INT_MIN, INT_MAX);
+    setSingleStep(1);
+    setKeyboardTracking(true);
+    setCorrectionMode(QAbstractSpinBox::CorrectToPreviousValue);
+}
+
+int TSpinEdit::Value() const
+{
+    bool ok = false;
+    const int v = lineEdit()->text().trimmed().toInt(&ok);
+    return ok ? v : 0;
+}
+
+void TSpinEdit::setValue(int value)
+{
+    QSpinBox::setValue(value);
+}
+
+void TSpinEdit::keyPressEvent(QKeyEvent *event)
+{
+    const QString text = event->text();
+    const bool control = text.isEmpty() || text.at(0).category() == QChar::Other_Control;
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const QString decimal = QLocale().decimalPoint();
+    const bool allowed = !enter
+        && (control || (text.size() == 1
+                        && (text.at(0).isDigit() || text == QLatin1String("+") || text == QLatin1String("-")
+                            || text == decimal)));
+    if (!allowed) {
+        QApplication::beep();
+        event->accept();
+        return;
+    }
+    QSpinBox::keyPressEvent(event);
+}
+
+QValidator::State TSpinEdit::validate(QString &, int &) const
+{
+    // Accept whatever the key filter let through; Value() reads it as a whole number.
+    return QValidator::Acceptable;
+}
+
+int TSpinEdit::valueFromText(const QString &text) const
+{
+    bool ok = false;
+    const int v = text.trimmed().toInt(&ok);
+    return ok ? v : 0;
+}
+
+TTrackBar::TTrackBar(QWidget *parent) : QSlider(Qt::Horizontal, parent) {}
+
+TProgressBar::TProgressBar(QWidget *parent) : QProgressBar(parent)
+{
+    setTextVisible(false);
+}
+
+TStatusBar::TStatusBar(QWidget *parent) : QWidget(parent) {}
+
+void TStatusBar::addPanel(int width, const QString &text)
+{
+    FPanels.push_back({width, text});
+    update();
+}
+
+QString TStatusBar::panelText(int index) const
+{
+    return index >= 0 && index < panelCount() ? FPanels[size_t(index)].text : QString();
+}
+
+void TStatusBar::setPanelText(int index, const QString &text)
+{
+    if (index < 0 || index >= panelCount())
+        return;
+    FPanels[size_t(index)].text = text;
+    update();
+}
+
+void TStatusBar::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.fillRect(rect(), palette().color(QPalette::Button));
+    int x = 0;
+    for (int i = 0; i < panelCount(); ++i) {
+        const bool last = i == panelCount() - 1;
+        const int w = last ? width() - x : FPanels[size_t(i)].width;
+        const QRect r(x, 2, w - 2, height() - 2);
+        qDrawShadePanel(&p, r, palette(), true, 1);
+        p.setPen(palette().color(QPalette::WindowText));
+        p.drawText(r.adjusted(3, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft, FPanels[size_t(i)].text);
+        x += w;
+    }
+}

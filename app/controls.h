@@ -1,0 +1,188 @@
+#pragma once
+
+// The window's control kinds. Each kind is a class of its own so that code that treats
+// kinds differently (the flat styling above all) can tell them apart by class, as it would
+// tell a panel from a label. Every control carries an integer Tag in the dynamic property
+// "Tag" (0 when unset).
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QToolButton>
+#include <QWidget>
+
+int controlTag(const QObject *control);
+void setControlTag(QObject *control, int tag);
+
+// The form base class: a top-level window.
+class TForm : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TForm(QWidget *parent = nullptr);
+};
+
+class TLabel : public QLabel
+{
+    Q_OBJECT
+public:
+    explicit TLabel(const QString &caption, QWidget *parent);
+};
+
+// A framed text field that may also hold other controls.
+class TPanel : public QLabel
+{
+    Q_OBJECT
+public:
+    enum TBevelCut { bvNone = 0, bvLowered = 1, bvRaised = 2, bvSpace = 3 };
+    explicit TPanel(const QString &caption, QWidget *parent);
+
+    TBevelCut BevelOuter = bvNone;
+    TBevelCut BevelInner = bvLowered;
+    int BevelWidth = 1;
+    int BorderWidth = 0;
+    bool Ctl3D = false;
+    void setColor(const QColor &color);
+    QColor color() const;
+};
+
+class TBevel : public QFrame
+{
+    Q_OBJECT
+public:
+    explicit TBevel(QWidget *parent);
+};
+
+class TGroupBox : public QGroupBox
+{
+    Q_OBJECT
+public:
+    TGroupBox(const QString &caption, QWidget *parent);
+    bool Ctl3D = true;
+};
+
+// A push button.
+class TButton : public QPushButton
+{
+    Q_OBJECT
+public:
+    TButton(const QString &caption, QWidget *parent);
+};
+
+// A button that never takes the focus, with a glyph strip of NumGlyphs images side by
+// side (up, disabled, pressed, latched) drawn beside its caption.
+class TSpeedButton : public QToolButton
+{
+    Q_OBJECT
+public:
+    enum TButtonLayout { blGlyphLeft = 0, blGlyphRight = 1, blGlyphTop = 2, blGlyphBottom = 3 };
+    TSpeedButton(const QString &caption, QWidget *parent);
+
+    void setGlyph(const QPixmap &strip, int numGlyphs);
+    const QPixmap &Glyph() const { return FGlyph; }
+    int NumGlyphs() const { return FNumGlyphs; }
+    // The image for the button's state: the strip's own disabled image where it has one,
+    // otherwise a greyed copy of the first.
+    QPixmap glyphImage(int index) const;
+
+    bool Down = false;
+    bool Flat = false;
+    bool Transparent = false;
+    TButtonLayout Layout = blGlyphLeft;
+    int Spacing = 4;
+    int Margin = -1;
+
+protected:
+    void changeEvent(QEvent *event) override;
+
+private:
+    void refreshIcon();
+    QPixmap FGlyph;
+    int FNumGlyphs = 1;
+};
+
+class TCheckBox : public QCheckBox
+{
+    Q_OBJECT
+public:
+    TCheckBox(const QString &caption, QWidget *parent);
+    bool Ctl3D = true;
+};
+
+// A pick-only drop-down list.
+class TComboBox : public QComboBox
+{
+    Q_OBJECT
+public:
+    explicit TComboBox(QWidget *parent);
+    bool Ctl3D = true;
+};
+
+class TEdit : public QLineEdit
+{
+    Q_OBJECT
+public:
+    TEdit(const QString &text, QWidget *parent);
+    bool Ctl3D = true;
+    enum TBorderStyle { bsNone = 0, bsSingle = 1 };
+    TBorderStyle BorderStyle = bsSingle;
+};
+
+// A numeric edit with up and down buttons and no bounds. Keys other than digits, '+', '-',
+// the decimal separator and control keys are refused with a beep; so is Enter.
+class TSpinEdit : public QSpinBox
+{
+    Q_OBJECT
+public:
+    explicit TSpinEdit(QWidget *parent);
+    // The text read as a whole number; text that does not read as one counts as 0.
+    int Value() const;
+    void setValue(int value);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    QValidator::State validate(QString &text, int &pos) const override;
+    int valueFromText(const QString &text) const override;
+};
+
+class TTrackBar : public QSlider
+{
+    Q_OBJECT
+public:
+    explicit TTrackBar(QWidget *parent);
+};
+
+class TProgressBar : public QProgressBar
+{
+    Q_OBJECT
+public:
+    explicit TProgressBar(QWidget *parent);
+};
+
+// A status bar of panels; the last panel runs to the right edge.
+class TStatusBar : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TStatusBar(QWidget *parent);
+    void addPanel(int width, const QString &text);
+    int panelCount() const { return int(FPanels.size()); }
+    QString panelText(int index) const;
+    void setPanelText(int index, const QString &text);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    struct Panel { int width; QString text; };
+    std::vector<Panel> FPanels;
+};
