@@ -1,0 +1,123 @@
+#include "app/dialogs.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QStringList>
+
+#include <utility>
+
+namespace {
+
+MessageBoxHandler &messageBoxHandler()
+{
+    static MessageBoxHandler handler;
+    return handler;
+}
+
+SaveDialogHandler &saveDialogHandler()
+{
+    static SaveDialogHandler handler;
+    return handler;
+}
+
+OpenUrlHandler &openUrlHandler()
+{
+    static OpenUrlHandler handler;
+    return handler;
+}
+
+QString applicationTitle()
+{
+    return QStringLiteral("Quavrel");
+}
+
+} // namespace
+
+MessageBoxHandler setMessageBoxHandler(MessageBoxHandler handler)
+{
+    return std::exchange(messageBoxHandler(), std::move(handler));
+}
+
+SaveDialogHandler setSaveDialogHandler(SaveDialogHandler handler)
+{
+    return std::exchange(saveDialogHandler(), std::move(handler));
+}
+
+OpenUrlHandler setOpenUrlHandler(OpenUrlHandler handler)
+{
+    return std::exchange(openUrlHandler(), std::move(handler));
+}
+
+void showMessageBox(const MessageBoxRequest &request)
+{
+    if (const MessageBoxHandler &handler = messageBoxHandler()) {
+        handler(request);
+        return;
+    }
+    // exec() runs a nested loop, so timer ticks and device notices go on meanwhile.
+    QMessageBox box(request.icon, request.title, request.text, QMessageBox::Ok, request.parent);
+    box.exec();
+}
+
+void ShowMessage(QWidget *parent, const QString &text)
+{
+    showMessageBox({parent, applicationTitle(), text, QMessageBox::NoIcon});
+}
+
+void ShowError(QWidget *parent, const QString &text)
+{
+    showMessageBox({parent, applicationTitle(), text, QMessageBox::Critical});
+}
+
+QString runSaveDialog(const SaveDialogRequest &request)
+{
+    if (const SaveDialogHandler &handler = saveDialogHandler())
+        return handler(request);
+    QFileDialog dialog(request.parent, request.title);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    dialog.setNameFilter(request.nameFilter);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
+    dialog.setSizeGripEnabled(true);
+    if (!request.selectedFile.isEmpty())
+        dialog.selectFile(request.selectedFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+bool openUrl(const QUrl &url)
+{
+    if (const OpenUrlHandler &handler = openUrlHandler())
+        return handler(url);
+    return QDesktopServices::openUrl(url);
+}
+
+TSaveDialog::TSaveDialog(QObject *owner) : QObject(owner) {}
+
+bool TSaveDialog::Execute(QWidget *parent)
+{
+    SaveDialogRequest request;
+    request.parent = parent;
+    request.title = Title;
+    request.defaultSuffix = DefaultExt;
+    request.nameFilter = qtFilter(Filter);
+    request.selectedFile = FileName;
+    request.confirmOverwrite = OverwritePrompt;
+    const QString chosen = runSaveDialog(request);
+    if (chosen.isEmpty())
+        return false;
+    FileName = chosen;
+    return true;
+}
+
+QString TSaveDialog::qtFilter(const QString &filter)
+{
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList entries;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
+        entries << QStringLiteral("%1 (%2)").arg(parts[i], QString(parts[i + 1]).replace(QLatin1Char(';'), QLatin1Char(' ')));
+    return entries.join(QStringLiteral(";;"));
+}

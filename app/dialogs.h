@@ -1,0 +1,70 @@
+#pragma once
+
+// Every modal box, the save dialog and handing a file to the desktop go through the
+// functions here. Tests install handlers so that they can count and read the boxes, answer
+// the dialog and catch the URL without a modal loop or a desktop.
+
+#include <QMessageBox>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+
+class QWidget;
+
+struct MessageBoxRequest
+{
+    QWidget *parent = nullptr;
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+};
+
+struct SaveDialogRequest
+{
+    QWidget *parent = nullptr;
+    QString title;
+    QString defaultSuffix;
+    QString nameFilter;   // Qt's form, e.g. "*.mp3 (*.mp3)"
+    QString selectedFile; // opens with this name
+    bool confirmOverwrite = true;
+};
+
+using MessageBoxHandler = std::function<void(const MessageBoxRequest &)>;
+// Returns the chosen file, or an empty string when the user cancelled.
+using SaveDialogHandler = std::function<QString(const SaveDialogRequest &)>;
+using OpenUrlHandler = std::function<bool(const QUrl &)>;
+
+// Each setter returns the previous handler; an empty handler restores the real one.
+MessageBoxHandler setMessageBoxHandler(MessageBoxHandler handler);
+SaveDialogHandler setSaveDialogHandler(SaveDialogHandler handler);
+OpenUrlHandler setOpenUrlHandler(OpenUrlHandler handler);
+
+void showMessageBox(const MessageBoxRequest &request);
+// A plain notice captioned with the application's title.
+void ShowMessage(QWidget *parent, const QString &text);
+// An error box captioned with the application's title.
+void ShowError(QWidget *parent, const QString &text);
+QString runSaveDialog(const SaveDialogRequest &request);
+bool openUrl(const QUrl &url);
+
+// The save-file dialog component: its settings and the name last chosen in it.
+class TSaveDialog : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TSaveDialog(QObject *owner);
+
+    QString DefaultExt;
+    QString Filter;   // "description|pattern" pairs
+    QString Title;
+    QString FileName; // the name last chosen; the dialog opens with it
+    bool OverwritePrompt = true;
+
+    // Runs the dialog; true when a file was chosen, which is then in FileName.
+    bool Execute(QWidget *parent);
+
+    // "a|b|c|d" -> "a (b);;c (d)"
+    static QString qtFilter(const QString &filter);
+};
