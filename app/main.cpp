@@ -1,12 +1,21 @@
-#include <QApplication>
-#include <QWidget>
+#include "app/Form1.h"
+#include "app/application.h"
+#include "app/glyphs.h"
+
+#include <memory>
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
+    TApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quavrel"));
-    QWidget w;
-    w.setWindowTitle(QStringLiteral("Quavrel"));
-    w.show();
-    return app.exec();
+    QApplication::setApplicationDisplayName(QStringLiteral("Quavrel"));
+    QApplication::setWindowIcon(applicationIcon());
+
+    auto form = std::make_unique<TForm1>();
+    if (form->StartupFailed())
+        return 1; // no input device: the box has said so, and no settings are written
+    form->show();
+    const int status = app.exec();
+    form.reset(); // FormDestroy: ends a session still open, then saves the settings
+    return status;
 }

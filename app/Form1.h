@@ -1,0 +1,217 @@
+#pragma once
+
+// The main window: every control and component, the recording session's state and all the
+// event handlers. The handlers live in the files of their concern (engine/session.cpp,
+// engine/clock.cpp, app/settings.cpp, voice/*.cpp); the window itself is built in Form1.cpp.
+
+#include "app/controls.h"
+#include "app/dialogs.h"
+#include "audio/wavein.h"
+#include "engine/bladeenc.h"
+#include "engine/clock.h"
+#include "engine/session.h"
+
+#include <QList>
+#include <QPixmap>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class TAudioIn;
+
+// A set of same-sized images that nothing draws from; kept because the window carries it.
+class TImageList : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TImageList(QObject *owner) : QObject(owner) {}
+    QList<QPixmap> Images;
+};
+
+class TForm1;
+extern TForm1 *Form1;
+
+class TForm1 : public TForm
+{
+    Q_OBJECT
+public:
+    // Builds the window and runs FormCreate. When no input device exists, StartupFailed()
+    // is true afterwards and the window must not be shown.
+    explicit TForm1(QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    bool StartupFailed() const { return FStartupFailed; }
+
+    // Outer height (frame included) of the compact and of the expanded window, and the
+    // height the window frame adds to the client area.
+    static constexpr int kCompactHeight = 230;
+    static constexpr int kExpandedHeight = 465;
+    static constexpr int kFrameHeight = 34;
+    static constexpr int kClientWidth = 345;
+
+    // Texts other handlers read back as state.
+    static const QString kStateStopped;    // "停止录音"
+    static const QString kStateRecording;  // "正在录音..."
+    static const QString kStatePaused;     // "暂停录音"
+    static const QString kStateMonitoring; // "监控声音..."
+
+    // Controls and components, in declaration order.
+    TGroupBox *GroupBox1;
+    TProgressBar *ProgressBar1;
+    TPanel *Panel1;
+    TPanel *LTimeActive;
+    TPanel *flsize;
+    TPanel *Panel3;
+    TImageList *ImageList2;
+    TGroupBox *GroupBox2;
+    TAudioIn *AudioIn1;
+    TSaveDialog *DOutFile;
+    QTimer *InfoTimer;
+    TTrackBar *CVBRQuality;
+    TCheckBox *COutFile;
+    TPanel *TheBlackPanel;
+    TLabel *LTimeActive2;
+    TLabel *LCPULabel;
+    TLabel *LCPU;
+    TLabel *LInputSettings;
+    TLabel *LOutputSettings;
+    TLabel *MaxLabel;
+    QTimer *Timer1;
+    TSpeedButton *DFBRecordStart;
+    TSpeedButton *SpeedButton5;
+    TSpeedButton *pasue;
+    TSpeedButton *stop;
+    TComboBox *CDevices;
+    TComboBox *CSampleRate;
+    TComboBox *CChannels;
+    TComboBox *CMode;
+    TComboBox *CBitrate;
+    TComboBox *CQuality;
+    TLabel *Label1;
+    TLabel *Label2;
+    TLabel *Label3;
+    TLabel *Label4;
+    TLabel *Label5;
+    TLabel *Label6;
+    TSpeedButton *cont;
+    TEdit *EOutFile;
+    TButton *BOutFile;
+    TLabel *Label10;
+    TCheckBox *CTimeStamp;
+    TButton *Button1;
+    TLabel *Label7;
+    TSpinEdit *SpinEdit1;
+    TCheckBox *CheckBox1;
+    TCheckBox *CheckBox2;
+    TLabel *Label8;
+    TSpinEdit *SpinEdit2;
+    TLabel *Label9;
+    TStatusBar *StatusBar1;
+    QTimer *Timer2;
+    TBevel *Bevel5;
+    TButton *Button2;
+    TButton *SpeedButton1;
+    QObject *XPMenu1 = nullptr; // the flat styling, attached by its own component
+
+    // Window behaviour.
+    void FormCreate(QObject *Sender = nullptr);
+    void FormClose(QObject *Sender = nullptr);
+    void FormDestroy(QObject *Sender = nullptr);
+    void SpeedButton1Click(QObject *Sender = nullptr);
+    void SpeedButton5Click(QObject *Sender = nullptr);
+    void BOutFileClick(QObject *Sender = nullptr);
+
+    // Encoding choices.
+    void EncodeSettingsChange(QObject *Sender = nullptr);
+    void COutFileClick(QObject *Sender = nullptr);
+    void COutStreamClick(QObject *Sender = nullptr);
+
+    // Recording session.
+    // Sender is the record button for a click and null when voice control asks.
+    void DFBRecordStartClick(QObject *Sender = nullptr);
+    // Opens a session; false (with the reason in FStartError) when none was opened.
+    bool BStartClick(QObject *Sender = nullptr);
+    void BStopClick(QObject *Sender = nullptr);
+    void stopClick(QObject *Sender = nullptr);
+    void WimOpen();
+    void WimClose();
+    void WimData(HWAVEIN handle, WAVEHDR *header);
+    // The recording device or the sound server went away during a session.
+    void WimLost(HWAVEIN handle);
+
+    // Pause, continue and the recording clock.
+    void pasueClick(QObject *Sender = nullptr);
+    void contClick(QObject *Sender = nullptr);
+    void InfoTimerTimer(QObject *Sender = nullptr);
+
+    // Level meter and voice control.
+    bool AudioIn1BufferFilled(void *Buffer, std::int32_t &Size);
+    void UpdateStatus();
+    void Timer1Timer(QObject *Sender = nullptr);
+    void Timer2Timer(QObject *Sender = nullptr);
+    void Button1Click(QObject *Sender = nullptr);
+    void Button2Click(QObject *Sender = nullptr);
+
+    // Settings file.
+    void LoadSettings();
+    void SaveSettings();
+
+    // Session state (read by tests and by the voice-control handlers).
+    bool FRecording = false;
+    bool FSettingsValid = false;
+    HWAVEIN FWaveIn = nullptr;
+    HBE_STREAM FStream = 0;
+    DWORD FChunkSamples = 0;
+    std::vector<BYTE> FMp3Buffer;
+    DWORD FMp3BufferSize = 0;
+    TOutFile FOutFile;
+    bool FFileOutput = false;
+    std::uint32_t FStartTick = 0;
+    std::uint32_t FLastInfoTick = 0;
+    std::int32_t FMinSample = 0;
+    std::int32_t FMaxSample = 0;
+    std::int32_t FLevel = 0;
+    std::int32_t FQuietTicks = 0;
+
+    // Why the last BStartClick opened no session (empty when it did).
+    QString FStartError;
+
+protected:
+    bool event(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    // One of the session's capture buffers: the header the device fills and its data block.
+    struct SessionBuffer
+    {
+        WAVEHDR header{};
+        std::vector<char> data;
+    };
+    void CreateControls();
+    void BindEvents();
+    void DockStatusBar();
+    // Starts the level monitor unless it runs; returns its error text when the start failed.
+    QString StartMonitor();
+    void SwitchVoiceControlOff();
+    void ReleaseSessionBuffer(WAVEHDR *header);
+    void EncodeAndWrite(const WAVEHDR &header);
+    void WriteMp3(DWORD bytes);
+    void EndSession();
+    void ShowIdleState();
+
+    bool FStartupFailed = false;
+    bool FShownOnce = false;
+    bool FSettingsLoaded = false;
+    bool FDestroyed = false;
+    WORD FBlockAlign = 0;
+    // Set while the session end collects the buffers the device hands back.
+    bool FDraining = false;
+    // The first write error of the session; later writes are skipped.
+    QString FWriteError;
+    std::vector<std::unique_ptr<SessionBuffer>> FBuffers;
+};

@@ -1,0 +1,194 @@
+#include "app/settings.h"
+
+#include "app/Form1.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QSaveFile>
+
+#include <SimpleIni.h>
+
+#include <cstdint>
+
+void SelectByText(QComboBox *combo, const QString &text)
+{
+    if (!combo || text.isEmpty())
+        return;
+    for (int i = 0; i < combo->count(); ++i) {
+        if (combo->itemText(i).compare(text, Qt::CaseInsensitive) == 0) {
+            const QSignalBlocker quiet(combo);
+            combo->setCurrentIndex(i);
+            return;
+        }
+    }
+}
+
+std::optional<int> parseIniInteger(const QString &text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text.at(i) == QLatin1Char(' '))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text.at(i) == QLatin1Char('-') || text.at(i) == QLatin1Char('+'))) {
+        negative = text.at(i) == QLatin1Char('-');
+        ++i;
+    }
+    int base = 10;
+    if (i < text.size() && text.at(i) == QLatin1Char('$')) {
+        base = 16;
+        ++i;
+    } else if (i + 1 < text.size() && text.at(i) == QLatin1Char('0')
+               && (text.at(i + 1) == QLatin1Char('x') || text.at(i + 1) == QLatin1Char('X'))) {
+        base = 16;
+        i += 2;
+    }
+    if (i == text.size())
+        return std::nullopt;
+    // Decimal allows magnitudes up to 2^31 (for the minus side); hexadecimal a full 32 bits.
+    const std::uint64_t limit = base == 16 ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
+    std::uint64_t value = 0;
+    for (; i < text.size(); ++i) {
+        int d = -1;
+        const char16_t c = text.at(i).unicode();
+        if (c < 128) {
+            if (c >= '0' && c <= '9')
+                d = c - '0';
+            else if (base == 16 && c >= 'a' && c <= 'f')
+                d = c - 'a' + 10;
+            else if (base == 16 && c >= 'A' && c <= 'F')
+                d = c - 'A' + 10;
+        }
+        if (d < 0)
+            return std::nullopt;
+        value = value * base + d;
+        if (value > limit)
+            return std::nullopt;
+    }
+    const auto bits = static_cast<std::uint32_t>(negative ? (~value + 1) : value);
+    return static_cast<std::int32_t>(bits);
+}
+
+SettingsWriteError::SettingsWriteError(const QString &path)
+    : std::runtime_error(QStringLiteral("Unable to write to %1").arg(path).toStdString())
+{
+}
+
+struct IniFile::Data
+{
+    CSimpleIniA ini{false, false, false};
+};
+
+IniFile::IniFile(const QString &path) : FPath(path), FData(std::make_unique<Data>())
+{
+    FData->ini.SetSpaces(false);
+    QFile file(path);
+    // A missing or unreadable file reads as empty; nothing is created on load.
+    if (file.open(QIODevice::ReadOnly)) {
+        const QByteArray bytes = file.readAll();
+        FData->ini.LoadData(bytes.constData(), size_t(bytes.size()));
+    }
+}
+
+IniFile::~IniFile() = default;
+
+QString IniFile::ReadString(const QString &section, const QString &key, const QString &def) const
+{
+    const char *value = FData->ini.GetValue(section.toUtf8().constData(), key.toUtf8().constData(), nullptr);
+    if (!value)
+        return def;
+    QString text = QString::fromUtf8(value);
+    constexpr qsizetype kMaxValue = 2047;
+    if (text.size() > kMaxValue) {
+        qsizetype cut = kMaxValue;
+        if (text.at(cut - 1).isHighSurrogate())
+            --cut;
+        text.truncate(cut);
+    }
+    return text;
+}
+
+int IniFile::ReadInteger(const QString &section, const QString &key, int def) const
+{
+    return parseIniInteger(ReadString(section, key, QString())).value_or(def);
+}
+
+bool IniFile::ReadBool(const QString &section, const QString &key, bool def) const
+{
+    return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+void IniFile::WriteString(const QString &section, const QString &key, const QString &value)
+{
+    const SI_Error rc = FData->ini.SetValue(section.toUtf8().constData(), key.toUtf8().constData(),
+                                           value.toUtf8().constData());
+    if (rc < 0)
+        throw SettingsWriteError(FPath);
+}
+
+void IniFile::WriteInteger(const QString &section, const QString &key, int value)
+{
+    WriteString(section, key, QString::number(value));
+}
+
+void IniFile::WriteBool(const QString &section, const QString &key, bool value)
+{
+    WriteString(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void IniFile::UpdateFile()
+{
+    std::string text;
+    if (FData->ini.Save(text) < 0)
+        throw SettingsWriteError(FPath);
+    QSaveFile file(FPath);
+    if (!file.open(QIODevice::WriteOnly))
+        throw SettingsWriteError(FPath);
+    if (file.write(text.data(), qint64(text.size())) != qint64(text.size()) || !file.commit())
+        throw SettingsWriteError(FPath);
+}
+
+// The fourteen settings, in the order they are read and written.
+namespace {
+const QString kFormat = QStringLiteral("Format");
+const QString kFileOutput = QStringLiteral("FileOutput");
+const QString kDb = QStringLiteral("Db");
+} // namespace
+
+void TForm1::LoadSettings()
+{
+    const IniFile ini(QString::fromLatin1(kSettingsFileName));
+    SelectByText(CDevices, ini.ReadString(kFormat, QStringLiteral("Device"), QString()));
+    SelectByText(CSampleRate, ini.ReadString(kFormat, QStringLiteral("SampleRate"), QString()));
+    SelectByText(CChannels, ini.ReadString(kFormat, QStringLiteral("Channels"), QString()));
+    SelectByText(CMode, ini.ReadString(kFormat, QStringLiteral("Mode"), QString()));
+    SelectByText(CBitrate, ini.ReadString(kFormat, QStringLiteral("Bitrate"), QString()));
+    CVBRQuality->setValue(ini.ReadInteger(kFormat, QStringLiteral("VBRQuality"), CVBRQuality->value()));
+    SelectByText(CQuality, ini.ReadString(kFormat, QStringLiteral("Quality"), QString()));
+    COutFile->setChecked(ini.ReadBool(kFileOutput, QStringLiteral("Enabled"), COutFile->isChecked()));
+    CTimeStamp->setChecked(ini.ReadBool(kFileOutput, QStringLiteral("TimeStamp"), CTimeStamp->isChecked()));
+    EOutFile->setText(ini.ReadString(kFileOutput, QStringLiteral("FileName"), EOutFile->text()));
+    SpinEdit1->setValue(ini.ReadInteger(kDb, QStringLiteral("dbMax"), SpinEdit1->Value()));
+    CheckBox1->setChecked(ini.ReadBool(kDb, QStringLiteral("dbrec"), CheckBox1->isChecked()));
+    CheckBox2->setChecked(ini.ReadBool(kDb, QStringLiteral("dbrec2"), CheckBox2->isChecked()));
+    SpinEdit2->setValue(ini.ReadInteger(kDb, QStringLiteral("dppd"), SpinEdit2->Value()));
+}
+
+void TForm1::SaveSettings()
+{
+    IniFile ini(QString::fromLatin1(kSettingsFileName));
+    ini.WriteString(kFormat, QStringLiteral("Device"), CDevices->currentText());
+    ini.WriteString(kFormat, QStringLiteral("SampleRate"), CSampleRate->currentText());
+    ini.WriteString(kFormat, QStringLiteral("Channels"), CChannels->currentText());
+    ini.WriteString(kFormat, QStringLiteral("Mode"), CMode->currentText());
+    ini.WriteString(kFormat, QStringLiteral("Bitrate"), CBitrate->currentText());
+    ini.WriteInteger(kFormat, QStringLiteral("VBRQuality"), CVBRQuality->value());
+    ini.WriteString(kFormat, QStringLiteral("Quality"), CQuality->currentText());
+    ini.WriteBool(kFileOutput, QStringLiteral("Enabled"), COutFile->isChecked());
+    ini.WriteBool(kFileOutput, QStringLiteral("TimeStamp"), CTimeStamp->isChecked());
+    ini.WriteString(kFileOutput, QStringLiteral("FileName"), EOutFile->text());
+    ini.WriteInteger(kDb, QStringLiteral("dbMax"), SpinEdit1->Value());
+    ini.WriteBool(kDb, QStringLiteral("dbrec"), CheckBox1->isChecked());
+    ini.WriteBool(kDb, QStringLiteral("dbrec2"), CheckBox2->isChecked());
+    ini.WriteInteger(kDb, QStringLiteral("dppd"), SpinEdit2->Value());
+    ini.UpdateFile();
+}

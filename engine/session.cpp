@@ -1,0 +1,512 @@
+#include "engine/session.h"
+
+#include "app/Form1.h"
+#include "audio/AudioIO.h"
+#include "engine/encoding.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+SessionFileError::SessionFileError(const QString &message) : std::runtime_error(message.toStdString()) {}
+
+// ---- output file -------------------------------------------------------------------------
+
+namespace {
+
+QString systemErrorText(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+} // namespace
+
+TOutFile::~TOutFile()
+{
+    Close();
+}
+
+bool TOutFile::Create(const QString &path, bool exclusive)
+{
+    Close();
+    Reset();
+    FPath = path;
+    const QByteArray native = QFile::encodeName(path);
+    if (native.isEmpty()) {
+        FErrno = ENOENT;
+        FError = systemErrorText(FErrno);
+        return false;
+    }
+    // Try to make it new first, so that a failed start can take back a file it created.
+    int fd;
+    do {
+        fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    FCreatedNew = fd >= 0;
+    if (fd < 0 && errno == EEXIST && !exclusive) {
+        // An existing file keeps its contents until Truncate: a start that fails later
+        // leaves it as it was.
+        do {
+            fd = ::open(native.constData(), O_WRONLY | O_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+    }
+    if (fd < 0) {
+        FErrno = errno;
+        FError = systemErrorText(FErrno);
+        return false;
+    }
+    FFd = fd;
+    return true;
+}
+
+bool TOutFile::Truncate()
+{
+    if (FFd < 0)
+        return false;
+    struct stat info{};
+    if (::fstat(FFd, &info) == 0 && !S_ISREG(info.st_mode))
+        return true; // a device or a pipe has nothing to empty
+    int r;
+    do {
+        r = ::ftruncate(FFd, 0);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) {
+        FErrno = errno;
+        FError = systemErrorText(FErrno);
+        return false;
+    }
+    FSize = 0;
+    return true;
+}
+
+void TOutFile::Write(const void *data, std::size_t size)
+{
+    if (FFd < 0)
+        throw SessionFileError(QStringLiteral("File not open: %1").arg(FPath));
+    const auto *p = static_cast<const char *>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(FFd, p, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            FErrno = errno;
+            FError = systemErrorText(FErrno);
+            throw SessionFileError(QStringLiteral("I/O error %1 (%2) writing %3").arg(FErrno).arg(FError, FPath));
+        }
+        p += n;
+        size -= std::size_t(n);
+        FSize += std::uint64_t(n);
+    }
+}
+
+void TOutFile::Close()
+{
+    if (FFd >= 0) {
+        ::close(FFd);
+        FFd = -1;
+    }
+}
+
+void TOutFile::Discard()
+{
+    Close();
+    if (FCreatedNew && !FPath.isEmpty())
+        QFile::remove(FPath);
+    FCreatedNew = false;
+}
+
+void TOutFile::Reset()
+{
+    Close();
+    FCreatedNew = false;
+    FSize = 0;
+    FPath.clear();
+    FError.clear();
+    FErrno = 0;
+}
+
+// ---- names -------------------------------------------------------------------------------
+
+qsizetype extensionStart(const QString &name)
+{
+    for (qsizetype i = name.size() - 1; i >= 0; --i) {
+        const QChar c = name.at(i);
+        if (c == QLatin1Char('.'))
+            return i;
+        if (c == QLatin1Char('\\') || c == QLatin1Char('/') || c == QLatin1Char(':'))
+            return -1;
+    }
+    return -1;
+}
+
+QString insertBeforeExtension(const QString &name, const QString &text)
+{
+    const qsizetype dot = extensionStart(name);
+    if (dot < 0)
+        return name + text;
+    return name.left(dot) + text + name.mid(dot);
+}
+
+QString stampedFileName(const QString &name, const QDateTime &when)
+{
+    return insertBeforeExtension(name, when.toString(QStringLiteral("-yyyy-MM-dd-HH-mm")));
+}
+
+QString numberedFileName(const QString &name, int n)
+{
+    return n <= 1 ? name : insertBeforeExtension(name, QStringLiteral("-%1").arg(n));
+}
+
+// ---- the session ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr int kSessionBuffers = 8;
+
+QString waveErrorText(MMRESULT code)
+{
+    char text[256] = {};
+    if (waveInGetErrorTextA(code, text, sizeof text) != MMSYSERR_NOERROR || !text[0])
+        return QStringLiteral("error %1").arg(code);
+    return QString::fromLocal8Bit(text);
+}
+
+void clearHeader(WAVEHDR &header, DWORD length)
+{
+    header.dwBufferLength = length;
+    header.dwBytesRecorded = 0;
+    header.dwUser = 0;
+    header.dwFlags = 0;
+    header.dwLoops = 0;
+}
+
+} // namespace
+
+void TForm1::EncodeSettingsChange(QObject *)
+{
+    if (FRecording)
+        return;
+    FSettingsValid = encoding::settingsValid(CSampleRate->currentIndex(), CMode->currentIndex(),
+                                             CBitrate->currentIndex());
+}
+
+void TForm1::COutFileClick(QObject *)
+{
+    const bool on = COutFile->isChecked();
+    CTimeStamp->setEnabled(on);
+    EOutFile->setEnabled(on);
+    EncodeSettingsChange();
+}
+
+void TForm1::COutStreamClick(QObject *)
+{
+    EncodeSettingsChange();
+}
+
+QString TForm1::StartMonitor()
+{
+    if (AudioIn1->Capturing)
+        return {};
+    if (!AudioIn1->StartCapture(AudioIn1))
+        return AudioIn1->ErrorText;
+    FMinSample = 0;
+    FMaxSample = 0;
+    return {};
+}
+
+void TForm1::SwitchVoiceControlOff()
+{
+    Timer2->stop();
+    Button2->setText(QStringLiteral("开始声控"));
+    if (AudioIn1->Capturing && !FRecording)
+        AudioIn1->StopNow();
+}
+
+void TForm1::ShowIdleState()
+{
+    pasue->setEnabled(false);
+    stop->setEnabled(false);
+    cont->hide();
+    StatusBar1->setPanelText(0, kStateStopped);
+}
+
+void TForm1::DFBRecordStartClick(QObject *Sender)
+{
+    const bool monitorWasRunning = AudioIn1->Capturing;
+    const QString monitorError = StartMonitor();
+    if (!BStartClick()) {
+        // Nothing is recording: leave the controls idle and say why, once.
+        if (!monitorWasRunning && AudioIn1->Capturing)
+            AudioIn1->StopNow();
+        if (!Sender && Timer2->isActive())
+            SwitchVoiceControlOff(); // otherwise the next tick tries, and fails, again
+        ShowError(this, FStartError);
+        return;
+    }
+    pasue->setEnabled(true);
+    stop->setEnabled(true);
+    cont->hide();
+    StatusBar1->setPanelText(0, kStateRecording);
+    if (!monitorError.isEmpty())
+        ShowMessage(this, monitorError);
+}
+
+bool TForm1::BStartClick(QObject *)
+{
+    FStartError.clear();
+    if (FRecording)
+        return true;
+    auto refuse = [this](const QString &why) {
+        DFBRecordStart->setEnabled(true);
+        FStartError = why;
+        return false;
+    };
+
+    // The check runs on the choices as they stand now, not as they stood at start-up.
+    EncodeSettingsChange();
+    if (!FSettingsValid)
+        return refuse(QStringLiteral("CBR 编码不能把 %1 和 %2 组合在一起，请另选比特率或编码方式。")
+                          .arg(CSampleRate->currentText(), CBitrate->currentText()));
+
+    const int channels = encoding::channelCount(CChannels->currentIndex());
+    const DWORD rate = encoding::sampleRateHz(CSampleRate->currentIndex());
+    BE_CONFIG config;
+    encoding::fillEncoderConfig(config, CSampleRate->currentIndex(), CChannels->currentIndex(),
+                                CMode->currentIndex(), CBitrate->currentIndex(), CQuality->currentIndex(),
+                                CVBRQuality->value());
+    DWORD samples = 0;
+    DWORD bufferSize = 0;
+    HBE_STREAM stream = 0;
+    if (const BE_ERR err = beInitStream(&config, &samples, &bufferSize, &stream); err != BE_ERR_SUCCESS)
+        return refuse(QStringLiteral("MP3 编码器不接受这些设置（%1，%2，%3，%4），错误代码 %5。")
+                          .arg(CSampleRate->currentText(), CChannels->currentText(), CMode->currentText(),
+                               CBitrate->currentText())
+                          .arg(err));
+    FStream = stream;
+    FChunkSamples = samples;
+    FMp3BufferSize = bufferSize;
+    FMp3Buffer.assign(FMp3BufferSize, 0);
+    FWriteError.clear();
+    FOutFile.Reset();
+    auto releaseEncoder = [this] {
+        beCloseStream(FStream);
+        FMp3Buffer = {};
+    };
+
+    FFileOutput = COutFile->isChecked();
+    if (FFileOutput) {
+        const QString name = EOutFile->text();
+        if (name.trimmed().isEmpty()) {
+            releaseEncoder();
+            return refuse(QStringLiteral("没有输入要保存的文件名。"));
+        }
+        bool created = false;
+        if (CTimeStamp->isChecked()) {
+            // A stamped name never replaces a file: the next free "-2", "-3" ... is taken.
+            const QString stamped = stampedFileName(name, QDateTime::currentDateTime());
+            for (int n = 1; n <= 10000 && !created; ++n) {
+                created = FOutFile.Create(numberedFileName(stamped, n), true);
+                if (!created && FOutFile.errorCode() != EEXIST)
+                    break;
+            }
+        } else {
+            created = FOutFile.Create(name);
+        }
+        if (!created) {
+            releaseEncoder();
+            return refuse(QStringLiteral("无法创建文件“%1”：%2").arg(FOutFile.FileName(), FOutFile.errorText()));
+        }
+    }
+    auto releaseFileAndEncoder = [&] {
+        if (FFileOutput)
+            FOutFile.Discard();
+        releaseEncoder();
+    };
+
+    WAVEFORMATEX format{};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = WORD(channels);
+    format.nSamplesPerSec = rate;
+    format.nAvgBytesPerSec = rate * DWORD(channels) * 2;
+    format.nBlockAlign = WORD(channels * 2);
+    format.wBitsPerSample = 16;
+    format.cbSize = 0;
+    FBlockAlign = format.nBlockAlign;
+
+    HWAVEIN device = nullptr;
+    if (const MMRESULT r = waveInOpen(&device, UINT(CDevices->currentIndex()), &format, this, 0, CALLBACK_WINDOW);
+        r != MMSYSERR_NOERROR) {
+        releaseFileAndEncoder();
+        return refuse(QStringLiteral("无法打开录音设备“%1”：%2").arg(CDevices->currentText(), waveErrorText(r)));
+    }
+    FWaveIn = device;
+
+    auto deviceError = [this](const QString &why) {
+        return QStringLiteral("无法启动录音设备“%1”：%2").arg(CDevices->currentText(), why);
+    };
+    auto abandonDevice = [&](const QString &why) {
+        // The queued buffers come back through WimData, which frees them: no session is open.
+        waveInReset(FWaveIn);
+        waveInClose(FWaveIn);
+        releaseFileAndEncoder();
+        return refuse(why);
+    };
+
+    const DWORD bytes = FChunkSamples * 2;
+    for (int i = 0; i < kSessionBuffers; ++i) {
+        auto buffer = std::make_unique<SessionBuffer>();
+        buffer->data.assign(bytes, 0);
+        buffer->header.lpData = buffer->data.data();
+        clearHeader(buffer->header, bytes);
+        if (const MMRESULT r = waveInPrepareHeader(FWaveIn, &buffer->header, sizeof(WAVEHDR)); r != MMSYSERR_NOERROR)
+            return abandonDevice(deviceError(waveErrorText(r)));
+        if (const MMRESULT r = waveInAddBuffer(FWaveIn, &buffer->header, sizeof(WAVEHDR)); r != MMSYSERR_NOERROR) {
+            waveInUnprepareHeader(FWaveIn, &buffer->header, sizeof(WAVEHDR));
+            return abandonDevice(deviceError(waveErrorText(r)));
+        }
+        FBuffers.push_back(std::move(buffer));
+    }
+    if (const MMRESULT r = waveInStart(FWaveIn); r != MMSYSERR_NOERROR)
+        return abandonDevice(deviceError(waveErrorText(r)));
+    if (FFileOutput && !FOutFile.Truncate())
+        return abandonDevice(QStringLiteral("无法清空文件“%1”：%2").arg(FOutFile.FileName(), FOutFile.errorText()));
+    FRecording = true;
+    return true;
+}
+
+void TForm1::ReleaseSessionBuffer(WAVEHDR *header)
+{
+    std::erase_if(FBuffers, [header](const std::unique_ptr<SessionBuffer> &b) { return &b->header == header; });
+}
+
+void TForm1::WriteMp3(DWORD bytes)
+{
+    if (!FFileOutput || !FWriteError.isEmpty())
+        return;
+    try {
+        FOutFile.Write(FMp3Buffer.data(), bytes);
+    } catch (const SessionFileError &error) {
+        FWriteError = QString::fromStdString(error.what());
+    }
+}
+
+void TForm1::EncodeAndWrite(const WAVEHDR &header)
+{
+    // A buffer handed back early by a pause or the end holds fewer frames; they count too.
+    const DWORD frames = FBlockAlign ? header.dwBytesRecorded / FBlockAlign : 0;
+    const DWORD samples = std::min<DWORD>(frames * (FBlockAlign / 2), FChunkSamples);
+    if (samples == 0)
+        return;
+    DWORD out = 0;
+    if (beEncodeChunk(FStream, samples, reinterpret_cast<PSHORT>(header.lpData), FMp3Buffer.data(), &out)
+        == BE_ERR_SUCCESS)
+        WriteMp3(out);
+}
+
+void TForm1::WimData(HWAVEIN handle, WAVEHDR *header)
+{
+    const auto owned = std::find_if(FBuffers.begin(), FBuffers.end(),
+                                    [header](const std::unique_ptr<SessionBuffer> &b) { return &b->header == header; });
+    if (owned == FBuffers.end())
+        return;
+    const bool ours = handle == FWaveIn;
+    if (ours && (FRecording || FDraining) && FWriteError.isEmpty())
+        EncodeAndWrite(*header);
+    waveInUnprepareHeader(handle, header, sizeof(WAVEHDR));
+    bool requeued = false;
+    if (ours && FRecording && FWriteError.isEmpty()) {
+        clearHeader(*header, FChunkSamples * 2);
+        if (waveInPrepareHeader(handle, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR) {
+            requeued = waveInAddBuffer(handle, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
+            if (!requeued)
+                waveInUnprepareHeader(handle, header, sizeof(WAVEHDR));
+        }
+    }
+    // A buffer the device does not take back (it is gone, or the session ended) is freed.
+    if (!requeued)
+        ReleaseSessionBuffer(header);
+    if (ours && FRecording && !FWriteError.isEmpty()) {
+        // The first failed write ends the session: what was written stays, and one report
+        // is shown (by the caller's error report, from the exception stopClick raises).
+        stopClick();
+    }
+}
+
+void TForm1::EndSession()
+{
+    FRecording = false;
+    // Collect every buffer the device hands back now, so the one it was filling is encoded
+    // before the encoder is flushed.
+    FDraining = true;
+    waveInStop(FWaveIn);
+    waveInReset(FWaveIn);
+    QCoreApplication::sendPostedEvents(nullptr, WaveInEvent::eventType());
+    FDraining = false;
+    waveInClose(FWaveIn);
+
+    DWORD out = 0;
+    if (beDeinitStream(FStream, FMp3Buffer.data(), &out) == BE_ERR_SUCCESS)
+        WriteMp3(out);
+    beCloseStream(FStream);
+    if (FFileOutput)
+        FOutFile.Close();
+    FMp3Buffer = {};
+}
+
+void TForm1::BStopClick(QObject *)
+{
+    if (!FRecording)
+        return;
+    EndSession();
+    if (!FWriteError.isEmpty())
+        throw SessionFileError(std::exchange(FWriteError, QString()));
+}
+
+void TForm1::stopClick(QObject *)
+{
+    if (AudioIn1->Capturing)
+        AudioIn1->StopNow();
+    QString writeError;
+    if (FRecording) {
+        EndSession();
+        writeError = std::exchange(FWriteError, QString());
+    }
+    ShowIdleState();
+    Timer2->stop();
+    Button2->setText(QStringLiteral("开始声控"));
+    if (!writeError.isEmpty())
+        throw SessionFileError(writeError);
+}
+
+void TForm1::WimOpen()
+{
+    DFBRecordStart->setEnabled(false);
+    FStartTick = GetTickCount();
+    FLastInfoTick = 0xFFFFFFFFu;
+    InfoTimerTimer();
+    InfoTimer->start();
+}
+
+void TForm1::WimClose()
+{
+    InfoTimer->stop();
+    DFBRecordStart->setEnabled(true);
+}
+
+void TForm1::WimLost(HWAVEIN handle)
+{
+    if (!FRecording || handle != FWaveIn)
+        return;
+    const QString file = FFileOutput ? FOutFile.FileName() : QString();
+    stopClick();
+    ShowError(this, file.isEmpty()
+                        ? QStringLiteral("录音设备已断开，录音已停止。")
+                        : QStringLiteral("录音设备已断开，录音已停止。已录下的声音保存在“%1”中。").arg(file));
+}

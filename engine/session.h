@@ -1,0 +1,74 @@
+#pragma once
+
+// The recording session's output file and the naming of time-stamped files. The session's
+// steps themselves are methods of the main window (TForm1) and live in session.cpp.
+
+#include <QDateTime>
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+
+// A write to the output file failed; what() is the report's text.
+class SessionFileError : public std::runtime_error
+{
+public:
+    explicit SessionFileError(const QString &message);
+};
+
+// The session's output file: created or truncated for writing, readable by others meanwhile,
+// with a 64-bit count of the bytes written.
+class TOutFile
+{
+public:
+    TOutFile() = default;
+    ~TOutFile();
+    TOutFile(const TOutFile &) = delete;
+    TOutFile &operator=(const TOutFile &) = delete;
+
+    // Opens `path` for writing, creating it when it does not exist; with `exclusive` it fails
+    // when the file exists. An existing file is emptied only by Truncate, once the caller is
+    // sure to use it. On failure returns false with the system's reason in errorText() and
+    // its code in errorCode().
+    bool Create(const QString &path, bool exclusive = false);
+    bool Truncate();
+    // Appends all of `data`; throws SessionFileError on the first failure.
+    void Write(const void *data, std::size_t size);
+    void Close();
+    // Closes and deletes the file, but only when Create made it new.
+    void Discard();
+    // Forgets the last file: no name, size 0.
+    void Reset();
+
+    bool isOpen() const { return FFd >= 0; }
+    // Bytes written to the last file created, kept after it is closed.
+    std::uint64_t Size() const { return FSize; }
+    const QString &FileName() const { return FPath; }
+    const QString &errorText() const { return FError; }
+    int errorCode() const { return FErrno; }
+
+private:
+    int FFd = -1;
+    bool FCreatedNew = false;
+    std::uint64_t FSize = 0;
+    QString FPath;
+    QString FError;
+    int FErrno = 0;
+};
+
+// Position of the dot that starts the extension of `name`, or -1 when it has none: the last
+// dot, provided no folder separator ('\' or '/') or drive colon follows it.
+qsizetype extensionStart(const QString &name);
+
+// `text` inserted before the extension of `name`, or appended when it has none.
+QString insertBeforeExtension(const QString &name, const QString &text);
+
+// The name with "-yyyy-mm-dd-hh-nn" of `when` before its extension:
+// D:\rec\talk.mp3 at 14:05 on 8 December 2026 -> D:\rec\talk-2026-12-08-14-05.mp3.
+QString stampedFileName(const QString &name, const QDateTime &when);
+
+// The n-th candidate for a name that must not overwrite: n = 1 is the name itself, then
+// "-2", "-3" ... before the extension.
+QString numberedFileName(const QString &name, int n);

@@ -1,0 +1,428 @@
+#include "audio/AudioIO.h"
+#include "common/app_fixture.h"
+#include "common/encodsignal.h"
+#include "common/mp3decode.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+
+#include <sys/resource.h>
+
+#include <csignal>
+
+namespace {
+
+class SessionTest : public FormTest
+{
+protected:
+    void SetUp() override
+    {
+        build();
+        form->EOutFile->setText(QStringLiteral("take.mp3"));
+    }
+
+    // Frames the device has delivered to the open session so far.
+    std::uint64_t deliveredFrames() const { return VirtualWaveIn::framesPumped(form->FWaveIn); }
+
+    void expectIdle()
+    {
+        EXPECT_FALSE(form->FRecording);
+        EXPECT_TRUE(form->DFBRecordStart->isEnabled());
+        EXPECT_FALSE(form->pasue->isEnabled());
+        EXPECT_FALSE(form->stop->isEnabled());
+        EXPECT_FALSE(form->cont->isVisibleTo(form.get()));
+        EXPECT_FALSE(form->InfoTimer->isActive());
+    }
+
+    void expectRecording()
+    {
+        EXPECT_TRUE(form->FRecording);
+        EXPECT_FALSE(form->DFBRecordStart->isEnabled());
+        EXPECT_TRUE(form->pasue->isEnabled());
+        EXPECT_TRUE(form->stop->isEnabled());
+        EXPECT_FALSE(form->cont->isVisibleTo(form.get()));
+        EXPECT_EQ(state(), QStringLiteral("正在录音..."));
+        EXPECT_TRUE(form->InfoTimer->isActive());
+        EXPECT_TRUE(form->AudioIn1->Capturing);
+    }
+
+    // The decoded file holds the delivered sound after the encoder's and the decoder's delay
+    // (576 + 529 sample frames), filled up to a whole MP3 frame at the end. A lost
+    // part-filled buffer falls short of that.
+    void expectDecodesTo(const QString &name, std::uint64_t frames, int rate, int channels)
+    {
+        const DecodedMp3 mp3 = decodeMp3File(work.file(name).toStdString());
+        ASSERT_TRUE(mp3.ok) << mp3.error;
+        EXPECT_EQ(mp3.rate, rate);
+        EXPECT_EQ(mp3.channels, channels);
+        const std::uint64_t frameSize = rate >= 32000 ? 1152 : 576;
+        constexpr std::uint64_t kPadding = 576 + 529;
+        EXPECT_GE(mp3.sampleFrames(), frames + kPadding);
+        EXPECT_LT(mp3.sampleFrames(), frames + kPadding + frameSize);
+    }
+};
+
+} // namespace
+
+TEST_F(SessionTest, RecordShowsTheRecordingStateAndStopEndsIt)
+{
+    record();
+    expectRecording();
+    EXPECT_EQ(VirtualWaveIn::queuedBuffers(form->FWaveIn), 8u);
+    const WAVEFORMATEX format = VirtualWaveIn::format(form->FWaveIn);
+    EXPECT_EQ(format.wFormatTag, WAVE_FORMAT_PCM);
+    EXPECT_EQ(format.nChannels, 2);
+    EXPECT_EQ(format.nSamplesPerSec, 44100u);
+    EXPECT_EQ(format.nAvgBytesPerSec, 44100u * 4);
+    EXPECT_EQ(format.nBlockAlign, 4);
+    EXPECT_EQ(format.wBitsPerSample, 16);
+    EXPECT_EQ(form->FChunkSamples, 2304u); // one MPEG-1 frame of both channels
+
+    pump(300);
+    const std::uint64_t frames = deliveredFrames();
+    click(form->stop);
+    EXPECT_FALSE(form->FRecording);
+    EXPECT_EQ(state(), QStringLiteral("停止录音"));
+    EXPECT_FALSE(form->AudioIn1->Capturing);
+    deliver();
+    expectIdle();
+    EXPECT_TRUE(VirtualWaveIn::handles(0).empty());
+    EXPECT_TRUE(boxes.boxes.empty());
+    expectDecodesTo(QStringLiteral("take.mp3"), frames, 44100, 2);
+}
+
+TEST_F(SessionTest, EveryRateInMonoAndStereoGivesTheWholeSound)
+{
+    VirtualWaveIn::setSignal(0, VirtualWaveIn::sine(440, 8000));
+    form->CBitrate->setCurrentIndex(3); // 32 kbps: every MPEG version has it
+    for (int rate = 0; rate < form->CSampleRate->count(); ++rate) {
+        for (int channels : {0, 1}) {
+            SCOPED_TRACE(form->CSampleRate->itemText(rate).toStdString() + (channels ? " stereo" : " mono"));
+            form->CSampleRate->setCurrentIndex(rate);
+            form->CChannels->setCurrentIndex(channels);
+            const QString name = QStringLiteral("rate%1-%2.mp3").arg(rate).arg(channels);
+            form->EOutFile->setText(name);
+            record();
+            ASSERT_TRUE(form->FRecording) << boxes.lastText().toStdString();
+            // An uneven amount, so that the last buffer comes back part-filled.
+            for (int i = 0; i < 9; ++i)
+                pump(37);
+            const std::uint64_t frames = deliveredFrames();
+            click(form->stop);
+            deliver();
+            const int hz = QStringView(form->CSampleRate->itemText(rate)).split(u' ').first().toInt();
+            expectDecodesTo(name, frames, hz, channels ? 2 : 1);
+        }
+    }
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(SessionTest, TheToneComesThroughTheEncoder)
+{
+    VirtualWaveIn::setSignal(0, VirtualWaveIn::sine(1000, 12000));
+    record();
+    pump(500);
+    click(form->stop);
+    deliver();
+    const DecodedMp3 mp3 = decodeMp3File(work.file(QStringLiteral("take.mp3")).toStdString());
+    ASSERT_TRUE(mp3.ok);
+    const std::vector<double> left = channelOf(mp3.samples, 2, 0, 2000);
+    EXPECT_NEAR(zeroCrossingFrequency(left, 44100), 1000.0, 5.0);
+    EXPECT_GT(rms(left), 5000.0);
+}
+
+TEST_F(SessionTest, FileOutputOffEncodesButWritesNothing)
+{
+    form->COutFile->setChecked(false);
+    form->COutFileClick();
+    record();
+    expectRecording();
+    EXPECT_FALSE(form->FFileOutput);
+    pump(200);
+    form->InfoTimerTimer();
+    EXPECT_EQ(form->flsize->text(), QStringLiteral("0.0kb"));
+    click(form->stop);
+    deliver();
+    expectIdle();
+    EXPECT_EQ(QDir(work.path()).entryList(QDir::Files), QStringList());
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(SessionTest, AValidChoiceMadeAfterStartUpIsRecorded)
+{
+    // The start-up check found 48000 Hz with 8 kbps CBR invalid; the list now says 128 kbps.
+    form->CSampleRate->setCurrentIndex(8);
+    form->CBitrate->setCurrentIndex(0);
+    form->EncodeSettingsChange();
+    ASSERT_FALSE(form->FSettingsValid);
+    form->CBitrate->setCurrentIndex(11);
+    record();
+    expectRecording();
+}
+
+namespace {
+
+// A way for the start to fail, and what the one box must say.
+struct StartFailure
+{
+    const char *name;
+    std::function<void(TForm1 &)> arrange;
+    const char *boxContains;
+    bool monitorAlreadyRunning = true;
+};
+
+class StartFailureTest : public SessionTest, public testing::WithParamInterface<StartFailure> {};
+
+} // namespace
+
+TEST_P(StartFailureTest, LeavesTheWindowIdleWithOneBoxAndReleasesEverything)
+{
+    const StartFailure &failure = GetParam();
+    work.write(QStringLiteral("take.mp3"), "older take");
+    if (failure.monitorAlreadyRunning) {
+        ASSERT_TRUE(form->AudioIn1->StartCapture(form->AudioIn1));
+        deliver();
+    }
+    const std::size_t handlesBefore = VirtualWaveIn::handles(0).size();
+    failure.arrange(*form);
+    click(form->DFBRecordStart);
+    VirtualWaveIn::clearFailures();
+    deliver();
+
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes.lastText().contains(QString::fromUtf8(failure.boxContains))) << boxes.lastText().toStdString();
+    EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Critical);
+    expectIdle();
+    EXPECT_EQ(state(), QStringLiteral("停止录音"));
+    EXPECT_EQ(VirtualWaveIn::handles(0).size(), handlesBefore);
+    EXPECT_EQ(form->AudioIn1->Capturing, failure.monitorAlreadyRunning);
+    EXPECT_TRUE(form->FMp3Buffer.empty());
+    // The file that was there is untouched, and no new file is left behind.
+    EXPECT_EQ(work.read(QStringLiteral("take.mp3")), QByteArray("older take"));
+    EXPECT_EQ(QDir(work.path()).entryList(QDir::Files), QStringList{QStringLiteral("take.mp3")});
+
+    // Nothing is held on to: the next start works.
+    boxes.boxes.clear();
+    form->CSampleRate->setCurrentIndex(7);
+    form->CBitrate->setCurrentIndex(11);
+    form->EOutFile->setText(QStringLiteral("next.mp3"));
+    VirtualWaveIn::clearFailures();
+    record();
+    expectRecording();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Session, StartFailureTest,
+    testing::Values(
+        StartFailure{"CbrCannotCombine",
+                     [](TForm1 &f) {
+                         f.CSampleRate->setCurrentIndex(7);
+                         f.CBitrate->setCurrentIndex(12); // 144 kbps has no MPEG-1 frame
+                     },
+                     "144 kbps", false},
+        StartFailure{"EncoderRefuses",
+                     [](TForm1 &f) {
+                         f.CSampleRate->setCurrentIndex(0);
+                         f.CBitrate->setCurrentIndex(8); // 80 kbps: no 8000 Hz frame carries it
+                     },
+                     "MP3"},
+        StartFailure{"FileCannotBeCreated",
+                     [](TForm1 &f) { f.EOutFile->setText(QStringLiteral("missing/take.mp3")); },
+                     "No such file or directory"},
+        StartFailure{"NoFileName", [](TForm1 &f) { f.EOutFile->setText(QString()); }, "文件名"},
+        StartFailure{"DeviceWillNotOpen",
+                     [](TForm1 &) { VirtualWaveIn::failNext(VirtualWaveInCall::Open, MMSYSERR_ALLOCATED); },
+                     "Virtual Mic"},
+        StartFailure{"DeviceAndMonitorWillNotOpen",
+                     [](TForm1 &) { VirtualWaveIn::failNext(VirtualWaveInCall::Open, MMSYSERR_ALLOCATED, 2); },
+                     "Virtual Mic", false},
+        StartFailure{"BufferWillNotPrepare",
+                     [](TForm1 &) { VirtualWaveIn::failNext(VirtualWaveInCall::Prepare, MMSYSERR_NOMEM); },
+                     "Virtual Mic"},
+        StartFailure{"BufferWillNotQueue",
+                     [](TForm1 &) { VirtualWaveIn::failNext(VirtualWaveInCall::AddBuffer, MMSYSERR_NOMEM); },
+                     "Virtual Mic"},
+        StartFailure{"DeviceWillNotStart",
+                     [](TForm1 &) { VirtualWaveIn::failNext(VirtualWaveInCall::Start, MMSYSERR_NODRIVER); },
+                     "Virtual Mic"},
+        StartFailure{"MonitorStartedForTheAttemptIsStoppedAgain",
+                     [](TForm1 &f) { f.EOutFile->setText(QStringLiteral("missing/take.mp3")); },
+                     "No such file or directory", false}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(SessionTest, AFailedStartAskedForByVoiceControlSwitchesVoiceControlOff)
+{
+    click(form->Button2);
+    ASSERT_TRUE(form->Timer2->isActive());
+    form->EOutFile->setText(QStringLiteral("missing/take.mp3"));
+    form->DFBRecordStartClick(); // as the voice-control tick calls it
+    deliver();
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_FALSE(form->Timer2->isActive());
+    EXPECT_EQ(form->Button2->text(), QStringLiteral("开始声控"));
+    expectIdle();
+}
+
+TEST_F(SessionTest, AFailedClickLeavesVoiceControlAlone)
+{
+    click(form->Button2);
+    form->EOutFile->setText(QStringLiteral("missing/take.mp3"));
+    click(form->DFBRecordStart);
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(form->Timer2->isActive());
+}
+
+TEST_F(SessionTest, TheSoundOfAPartFilledBufferIsKeptAtTheEnd)
+{
+    VirtualWaveIn::setSignal(0, VirtualWaveIn::sine(600, 10000));
+    record();
+    // A fraction of one chunk only: without the last buffer nothing would be encoded.
+    VirtualWaveIn::pumpFrames(form->FWaveIn, 700);
+    deliver();
+    const std::uint64_t frames = deliveredFrames();
+    ASSERT_EQ(frames, 700u);
+    click(form->stop);
+    deliver();
+    expectDecodesTo(QStringLiteral("take.mp3"), frames, 44100, 2);
+}
+
+TEST_F(SessionTest, AWriteFailureEndsTheSessionWithOneReportAndKeepsWhatWasWritten)
+{
+    // Files may not grow past 16 KiB: the write that crosses it fails with EFBIG.
+    struct sigaction ignore{};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previous{};
+    sigaction(SIGXFSZ, &ignore, &previous);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 16 * 1024;
+    setrlimit(RLIMIT_FSIZE, &small);
+
+    VirtualWaveIn::setSignal(0, VirtualWaveIn::sine(800, 12000));
+    record();
+    for (int i = 0; i < 40 && form->FRecording; ++i)
+        pump(100);
+    setrlimit(RLIMIT_FSIZE, &old);
+    sigaction(SIGXFSZ, &previous, nullptr);
+
+    EXPECT_FALSE(form->FRecording);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Critical);
+    EXPECT_TRUE(boxes.lastText().startsWith(QStringLiteral("I/O error %1").arg(EFBIG))) << boxes.lastText().toStdString();
+    EXPECT_TRUE(boxes.lastText().endsWith(QLatin1Char('.')));
+    deliver();
+    expectIdle();
+    EXPECT_EQ(state(), QStringLiteral("停止录音"));
+    EXPECT_FALSE(form->AudioIn1->Capturing);
+    EXPECT_TRUE(VirtualWaveIn::handles(0).empty());
+    // Everything before the failing write is there and plays.
+    EXPECT_EQ(QFileInfo(work.file(QStringLiteral("take.mp3"))).size(), 16 * 1024);
+    const DecodedMp3 mp3 = decodeMp3File(work.file(QStringLiteral("take.mp3")).toStdString());
+    ASSERT_TRUE(mp3.ok) << mp3.error;
+    EXPECT_GT(mp3.sampleFrames(), 44100u / 2);
+}
+
+TEST_F(SessionTest, AWriteFailureAtTheEndIsReportedOnce)
+{
+    form->EOutFile->setText(QStringLiteral("/dev/full"));
+    record();
+    // Before the encoder has any frame to write nothing fails; the end's flush does.
+    pump(10);
+    ASSERT_TRUE(form->FRecording);
+    click(form->stop);
+    deliver();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes.lastText().startsWith(QStringLiteral("I/O error 28"))) << boxes.lastText().toStdString();
+    expectIdle();
+}
+
+TEST_F(SessionTest, ATimeStampedNameNeverReplacesAFile)
+{
+    form->CTimeStamp->setChecked(true);
+    // Both minutes the start can fall in are taken already.
+    const QDateTime now = QDateTime::currentDateTime();
+    QStringList taken;
+    for (const QDateTime &t : {now, now.addSecs(60)}) {
+        const QString name = stampedFileName(QStringLiteral("take.mp3"), t);
+        work.write(name, "taken");
+        taken << name;
+    }
+    record();
+    pump(100);
+    const QString written = form->FOutFile.FileName();
+    click(form->stop);
+    deliver();
+    EXPECT_TRUE(written == numberedFileName(taken[0], 2) || written == numberedFileName(taken[1], 2))
+        << written.toStdString();
+    for (const QString &name : taken)
+        EXPECT_EQ(work.read(name), QByteArray("taken"));
+    EXPECT_GT(QFileInfo(work.file(written)).size(), 0);
+    EXPECT_FALSE(work.exists(QStringLiteral("take.mp3")));
+}
+
+TEST_F(SessionTest, ADeviceThatVanishesEndsTheSessionAndKeepsTheFile)
+{
+    VirtualWaveIn::setSignal(0, VirtualWaveIn::sine(500, 9000));
+    record();
+    pump(400);
+    const std::uint64_t frames = deliveredFrames();
+    VirtualWaveIn::loseDevice(0);
+    deliver();
+    EXPECT_FALSE(form->FRecording);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("take.mp3"))) << boxes.lastText().toStdString();
+    deliver();
+    expectIdle();
+    EXPECT_EQ(state(), QStringLiteral("停止录音"));
+    EXPECT_TRUE(form->FMp3Buffer.empty());
+    expectDecodesTo(QStringLiteral("take.mp3"), frames, 44100, 2);
+}
+
+TEST_F(SessionTest, ClosingDuringARecordingCompletesTheFileThenSavesTheSettings)
+{
+    VirtualWaveIn::setSignal(0, VirtualWaveIn::sine(700, 9000));
+    record();
+    pump(300);
+    click(form->pasue);
+    const std::uint64_t frames = deliveredFrames();
+    closeAndDestroy();
+    expectDecodesTo(QStringLiteral("take.mp3"), frames, 44100, 2);
+    const QByteArray ini = work.read(QStringLiteral("recorder.ini"));
+    EXPECT_TRUE(ini.contains("FileName=take.mp3"));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(SessionTest, StopAfterNoSessionStillResetsTheControls)
+{
+    click(form->Button2);
+    form->pasue->setEnabled(true);
+    form->stop->setEnabled(true);
+    click(form->stop);
+    expectIdle();
+    EXPECT_FALSE(form->Timer2->isActive());
+    EXPECT_EQ(form->Button2->text(), QStringLiteral("开始声控"));
+}
+
+TEST_F(SessionTest, PlayHandsTheNameOverAsAFileUrlAndRunsNothing)
+{
+    form->EOutFile->setText(QStringLiteral("a;touch x"));
+    click(form->SpeedButton5);
+    ASSERT_EQ(desktop.urls.size(), 1u);
+    EXPECT_TRUE(desktop.urls[0].isLocalFile());
+    EXPECT_EQ(desktop.urls[0].toLocalFile(), work.file(QStringLiteral("a;touch x")));
+    EXPECT_FALSE(work.exists(QStringLiteral("x")));
+
+    form->EOutFile->setText(QString());
+    click(form->SpeedButton5);
+    EXPECT_EQ(desktop.urls.size(), 1u);
+}
+
+TEST_F(SessionTest, PlayIsAvailableDuringARecording)
+{
+    record();
+    EXPECT_TRUE(form->SpeedButton5->isEnabled());
+    click(form->SpeedButton5);
+    ASSERT_EQ(desktop.urls.size(), 1u);
+    EXPECT_EQ(desktop.urls[0].toLocalFile(), work.file(QStringLiteral("take.mp3")));
+}
