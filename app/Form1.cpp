@@ -310,7 +310,12 @@ void TForm1::FormCreate(QObject *)
     for (UINT id = 0; id < count; ++id) {
         WAVEINCAPSA caps{};
         if (waveInGetDevCapsA(id, &caps, sizeof caps) == MMSYSERR_NOERROR) {
-            CDevices->addItem(deviceProductName(caps.szPname, sizeof caps.szPname));
+            // The record's field keeps a NUL and so holds 31 bytes; the full description
+            // lets a name use all 32.
+            const std::string description = waveInGetDeviceDescription(id);
+            CDevices->addItem(description.empty()
+                                  ? deviceProductName(caps.szPname, sizeof caps.szPname)
+                                  : deviceProductName(description.data(), std::min<std::size_t>(description.size(), 32)));
         } else {
             // Keeps list positions equal to device numbers; it cannot be chosen.
             CDevices->addItem(QStringLiteral("（设备 %1 不可用）").arg(id));

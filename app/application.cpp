@@ -6,12 +6,7 @@ TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv) {}
 
 bool TApplication::notify(QObject *receiver, QEvent *event)
 {
-    try {
-        return QApplication::notify(receiver, event);
-    } catch (...) {
-        ShowException();
-        return true;
-    }
+    return guardedDispatch([&] { return QApplication::notify(receiver, event); });
 }
 
 QString errorReportText(const QString &message)

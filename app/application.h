@@ -24,6 +24,18 @@ QString errorReportText(const QString &message);
 void ShowException();
 void ShowException(const std::exception &error);
 
+// Runs one dispatch of an event; what it throws is reported and the event counts as handled.
+template<typename F>
+bool guardedDispatch(F &&dispatch) noexcept
+{
+    try {
+        return std::forward<F>(dispatch)();
+    } catch (...) {
+        ShowException();
+        return true;
+    }
+}
+
 // Runs a handler and reports whatever it throws instead of letting it unwind through Qt.
 template<typename F>
 void runHandler(F &&handler) noexcept

@@ -81,6 +81,8 @@ FormTest::~FormTest()
 
 void FormTest::build(const std::vector<std::string> &names, int defaultDevice)
 {
+    form.reset();
+    devices.reset(); // uninstalls the old set before the new one is installed
     devices = std::make_unique<VirtualWaveIn::Devices>(names, defaultDevice);
     form = std::make_unique<TForm1>();
 }
