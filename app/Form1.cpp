@@ -347,10 +347,10 @@ void TForm1::FormClose(QObject *)
         if (FRecording)
             BStopClick();
     } catch (...) {
-        AudioIn1->StopNow();
+        StopMonitor();
         throw;
     }
-    AudioIn1->StopNow();
+    StopMonitor();
 }
 
 void TForm1::FormDestroy(QObject *)
@@ -363,7 +363,7 @@ void TForm1::FormDestroy(QObject *)
             BStopClick();
     });
     if (AudioIn1->Capturing)
-        AudioIn1->StopNow();
+        StopMonitor();
     // Without a device nothing was loaded, and the stored settings must stay as they are.
     if (FSettingsLoaded)
         runHandler([this] { SaveSettings(); });

@@ -175,6 +175,8 @@ public:
     std::int32_t FMaxSample = 0;
     std::int32_t FLevel = 0;
     std::int32_t FQuietTicks = 0;
+    // The loudest buffer since the last voice-control tick; what the tick judges.
+    std::int32_t FTickPeak = 0;
 
     // Why the last BStartClick opened no session (empty when it did).
     QString FStartError;
@@ -197,6 +199,9 @@ private:
     void DockStatusBar();
     // Starts the level monitor unless it runs; returns its error text when the start failed.
     QString StartMonitor();
+    // Stops the level monitor; every start and stop forgets the level measured before it.
+    void StopMonitor();
+    void ResetLevel();
     void SwitchVoiceControlOff();
     void ReleaseSessionBuffer(WAVEHDR *header);
     void EncodeAndWrite(const WAVEHDR &header);
@@ -214,4 +219,6 @@ private:
     // The first write error of the session; later writes are skipped.
     QString FWriteError;
     std::vector<std::unique_ptr<SessionBuffer>> FBuffers;
+    // A voice-control tick's box about a failed monitor start is open.
+    bool FMonitorBoxOpen = false;
 };

@@ -59,7 +59,7 @@ void TForm1::pasueClick(QObject *)
     if (FRecording)
         waveInStop(FWaveIn);
     if (AudioIn1->Capturing)
-        AudioIn1->StopNow();
+        StopMonitor();
     pasue->setEnabled(false);
     InfoTimer->stop();
     cont->show();

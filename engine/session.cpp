@@ -218,6 +218,7 @@ QString TForm1::StartMonitor()
         return AudioIn1->ErrorText;
     FMinSample = 0;
     FMaxSample = 0;
+    ResetLevel();
     return {};
 }
 
@@ -226,7 +227,10 @@ void TForm1::SwitchVoiceControlOff()
     Timer2->stop();
     Button2->setText(QStringLiteral("开始声控"));
     if (AudioIn1->Capturing && !FRecording)
-        AudioIn1->StopNow();
+        StopMonitor();
+    // Listening ends here, so that switching voice control on again listens afresh.
+    if (!FRecording && StatusBar1->panelText(0) == kStateMonitoring)
+        StatusBar1->setPanelText(0, kStateStopped);
 }
 
 void TForm1::ShowIdleState()
@@ -244,7 +248,7 @@ void TForm1::DFBRecordStartClick(QObject *Sender)
     if (!BStartClick()) {
         // Nothing is recording: leave the controls idle and say why, once.
         if (!monitorWasRunning && AudioIn1->Capturing)
-            AudioIn1->StopNow();
+            StopMonitor();
         if (!Sender && Timer2->isActive())
             SwitchVoiceControlOff(); // otherwise the next tick tries, and fails, again
         ShowError(this, FStartError);
@@ -472,7 +476,7 @@ void TForm1::BStopClick(QObject *)
 void TForm1::stopClick(QObject *)
 {
     if (AudioIn1->Capturing)
-        AudioIn1->StopNow();
+        StopMonitor();
     QString writeError;
     if (FRecording) {
         EndSession();

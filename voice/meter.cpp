@@ -1,28 +1,73 @@
+#include "voice/meter.h"
+
 #include "app/Form1.h"
 #include "audio/AudioIO.h"
 
+#include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <cstdlib>
+
+SamplePeak measureSamples(const std::int16_t *samples, std::int32_t count)
+{
+    SamplePeak peak;
+    if (!samples || count < 1)
+        return peak;
+    std::int32_t lo = samples[0];
+    std::int32_t hi = samples[0];
+    for (std::int32_t i = 1; i < count; ++i) {
+        const std::int32_t s = samples[i];
+        if (s < lo)
+            lo = s;
+        if (s > hi)
+            hi = s;
+    }
+    peak.lo = lo;
+    peak.hi = hi;
+    peak.level = -lo > hi ? -lo : hi;
+    return peak;
+}
+
+int meterPosition(std::int32_t level)
+{
+    // Dividing by a power of two is exact in double, so a half is seen as exactly a half and
+    // the tie rule does not hang on the FPU's rounding mode.
+    const double exact = double(std::int64_t(level) * 100) / 32768.0;
+    const double below = std::floor(exact);
+    const double rest = exact - below;
+    double position = below;
+    if (rest > 0.5 || (rest == 0.5 && std::fmod(below, 2.0) != 0.0))
+        position = below + 1.0;
+    return int(std::clamp(position, 0.0, 100.0));
+}
 
 bool TForm1::AudioIn1BufferFilled(void *Buffer, std::int32_t &Size)
 {
-    const int n = Size / 2;
-    if (n <= 0 || !Buffer)
+    // The monitor always hands over whole buffers; a buffer without one whole sample says
+    // nothing about the level.
+    const std::int32_t n = Size / 2;
+    if (n < 1 || !Buffer)
         return true;
-    const auto *samples = static_cast<const std::int16_t *>(Buffer);
-    std::int32_t lo = samples[0];
-    std::int32_t hi = samples[0];
-    for (int i = 0; i < n; ++i) {
-        lo = std::min<std::int32_t>(lo, samples[i]);
-        hi = std::max<std::int32_t>(hi, samples[i]);
-    }
-    if (lo < FMinSample)
-        FMinSample = lo;
-    if (hi > FMaxSample)
-        FMaxSample = hi;
-    FLevel = std::abs(lo) > hi ? std::abs(lo) : hi;
+    const SamplePeak peak = measureSamples(static_cast<const std::int16_t *>(Buffer), n);
+    if (peak.lo < FMinSample)
+        FMinSample = peak.lo;
+    if (peak.hi > FMaxSample)
+        FMaxSample = peak.hi;
+    FLevel = peak.level;
+    // The voice-control tick judges the loudest buffer since the last tick, not the last one.
+    if (FLevel > FTickPeak)
+        FTickPeak = FLevel;
     return true;
+}
+
+void TForm1::ResetLevel()
+{
+    FLevel = 0;
+    FTickPeak = 0;
+}
+
+void TForm1::StopMonitor()
+{
+    AudioIn1->StopNow();
+    ResetLevel();
 }
 
 void TForm1::UpdateStatus()
@@ -31,7 +76,7 @@ void TForm1::UpdateStatus()
         ProgressBar1->setValue(0);
         return;
     }
-    ProgressBar1->setValue(int(std::nearbyint(double(FLevel * 100) / 32768.0)));
+    ProgressBar1->setValue(meterPosition(FLevel));
     if (std::abs(FMinSample) > FMaxSample)
         FMaxSample = std::abs(FMinSample);
     if (Button1->text() == QStringLiteral("停止"))

@@ -1,27 +1,56 @@
 #include "app/Form1.h"
 #include "audio/AudioIO.h"
 
+#include <limits>
+
+namespace {
+
+const QString kVoiceOn = QStringLiteral("关闭声控");
+const QString kTestRunning = QStringLiteral("停止");
+const QString kTestDone = QStringLiteral("声控测试");
+
+} // namespace
+
 void TForm1::Timer2Timer(QObject *)
 {
-    const int threshold = SpinEdit1->Value();
-    const bool sound = threshold < FLevel;
-    if (CheckBox1->isChecked()) {
-        if (StatusBar1->panelText(0) == kStateStopped && !AudioIn1->Capturing) {
-            const QString error = StartMonitor();
-            if (error.isEmpty())
+    // With auto-start on, the monitor must listen in every state but recording: a pause has
+    // to hear the sound that ends it, and a monitor that went away must come back. While the
+    // box about a failed start is open, its modal loop goes on ticking: those ticks do not
+    // try again, so one failure shows one box.
+    if (CheckBox1->isChecked() && StatusBar1->panelText(0) != kStateRecording && !AudioIn1->Capturing
+        && !FMonitorBoxOpen) {
+        const QString error = StartMonitor();
+        if (error.isEmpty()) {
+            if (StatusBar1->panelText(0) == kStateStopped)
                 StatusBar1->setPanelText(0, kStateMonitoring);
-            else
-                ShowMessage(this, error);
-        }
-        if (sound && StatusBar1->panelText(0) != kStateRecording) {
-            if (cont->isVisible())
-                contClick();
-            else
-                DFBRecordStartClick();
+        } else {
+            FMonitorBoxOpen = true;
+            struct BoxClosed
+            {
+                bool &open;
+                ~BoxClosed() { open = false; }
+            } closed{FMonitorBoxOpen};
+            ShowMessage(this, error);
         }
     }
+
+    // Judged on the loudest buffer since the last tick, measured since the monitor last
+    // started (a start clears it): a level left over from before never counts as sound.
+    const bool sound = SpinEdit1->Value() < FTickPeak;
+    FTickPeak = 0;
+
+    if (CheckBox1->isChecked() && sound && StatusBar1->panelText(0) != kStateRecording) {
+        // Shown by pause; isVisibleTo, since the window itself may be minimised or hidden.
+        if (cont->isVisibleTo(this))
+            contClick();
+        else
+            DFBRecordStartClick();
+    }
     if (CheckBox2->isChecked()) {
-        FQuietTicks = sound ? 0 : FQuietTicks + 1;
+        if (sound)
+            FQuietTicks = 0;
+        else if (FQuietTicks < std::numeric_limits<std::int32_t>::max())
+            ++FQuietTicks;
         if (SpinEdit2->Value() < FQuietTicks && StatusBar1->panelText(0) == kStateRecording)
             pasueClick();
     }
@@ -29,20 +58,20 @@ void TForm1::Timer2Timer(QObject *)
 
 void TForm1::Button2Click(QObject *)
 {
-    if (Button2->text() == QStringLiteral("关闭声控")) {
+    if (Button2->text() == kVoiceOn) {
         SwitchVoiceControlOff();
     } else {
         Timer2->start();
-        Button2->setText(QStringLiteral("关闭声控"));
+        Button2->setText(kVoiceOn);
     }
 }
 
 void TForm1::Button1Click(QObject *)
 {
-    if (Button1->text() == QStringLiteral("停止")) {
+    if (Button1->text() == kTestRunning) {
         if (AudioIn1->Capturing)
-            AudioIn1->StopNow();
-        Button1->setText(QStringLiteral("声控测试"));
+            StopMonitor();
+        Button1->setText(kTestDone);
         return;
     }
     if (FRecording)
@@ -53,7 +82,12 @@ void TForm1::Button1Click(QObject *)
     StatusBar1->setPanelText(0, kStateStopped);
     Timer2->stop();
     Button2->setText(QStringLiteral("开始声控"));
-    Button1->setText(QStringLiteral("停止"));
+    Button1->setText(kTestRunning);
+    // The test measures the room from now on. A monitor that already ran for a recording or
+    // for voice control starts afresh: the loudest sound it heard, in its buffers still being
+    // filled too, is no noise level.
+    if (AudioIn1->Capturing)
+        StopMonitor();
     const QString error = StartMonitor();
     if (!error.isEmpty())
         ShowMessage(this, error);

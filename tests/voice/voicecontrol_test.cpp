@@ -1,0 +1,396 @@
+#include "voice_fixture.h"
+
+#include "common/mp3decode.h"
+
+#include <QLineEdit>
+
+namespace {
+
+const QString kVoiceOff = QStringLiteral("开始声控");
+const QString kVoiceOn = QStringLiteral("关闭声控");
+
+// ---- judging a tick ----------------------------------------------------------------------
+
+struct JudgeCase
+{
+    const char *name;
+    int threshold;
+    std::int16_t sample;
+    bool sound;
+};
+
+class TickJudgement : public VoiceTest, public testing::WithParamInterface<JudgeCase>
+{};
+
+TEST_P(TickJudgement, StartsARecordingOnlyAboveTheThreshold)
+{
+    const JudgeCase &c = GetParam();
+    voiceOn(true, true, c.threshold, 10);
+    tick();
+    ASSERT_EQ(state(), TForm1::kStateMonitoring);
+    feed(c.sample);
+    tick();
+    EXPECT_EQ(form->FRecording, c.sound);
+    EXPECT_EQ(state(), c.sound ? TForm1::kStateRecording : TForm1::kStateMonitoring);
+    // A quiet tick counts towards the pause, a loud one starts the count again.
+    EXPECT_EQ(form->FQuietTicks, c.sound ? 0 : 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Voice, TickJudgement,
+    testing::Values(JudgeCase{"LevelEqualToThresholdIsQuiet", 1000, 1000, false},
+                    JudgeCase{"NegativePeakEqualToThresholdIsQuiet", 1000, -1000, false},
+                    JudgeCase{"OneAboveIsSound", 1000, 1001, true},
+                    JudgeCase{"Threshold32768NeverHearsTheLoudest", 32768, -32768, false},
+                    JudgeCase{"ThresholdAbove32768NeverHears", 40000, 32767, false},
+                    JudgeCase{"ZeroThresholdHearsOneStep", 0, 1, true},
+                    JudgeCase{"ZeroThresholdSilenceIsQuiet", 0, 0, false}),
+    [](const testing::TestParamInfo<JudgeCase> &info) { return std::string(info.param.name); });
+
+TEST_F(VoiceTest, ANegativeThresholdHearsSoundInSilence)
+{
+    voiceOn(true, false, -1);
+    tick(); // the monitor has just started: its level is 0, which is above -1
+    EXPECT_TRUE(form->FRecording);
+    EXPECT_EQ(state(), TForm1::kStateRecording);
+}
+
+TEST_F(VoiceTest, TextThatIsNoNumberCountsAsZero)
+{
+    voiceOn(false, true, 5000, 10);
+    form->SpinEdit1->findChild<QLineEdit *>()->setText(QStringLiteral("laut"));
+    form->SpinEdit2->findChild<QLineEdit *>()->setText(QStringLiteral("zehn"));
+    record();
+    feed(1);
+    tick(); // sound against a threshold of 0
+    EXPECT_EQ(state(), TForm1::kStateRecording);
+    feed(0);
+    tick(); // quiet, and beyond a quiet limit of 0
+    EXPECT_TRUE(paused());
+}
+
+// ---- pausing on quiet --------------------------------------------------------------------
+
+TEST_F(VoiceTest, OnlyAutoPauseStartsNothingButPausesAHandMadeRecording)
+{
+    voiceOn(false, true, 1000, 3);
+    for (int i = 0; i < 3; ++i)
+        tick();
+    EXPECT_EQ(state(), TForm1::kStateStopped);
+    EXPECT_FALSE(form->AudioIn1->Capturing);
+    EXPECT_FALSE(form->FRecording);
+
+    record();
+    form->FQuietTicks = 0;
+    for (int i = 0; i < 3; ++i) {
+        feed(500);
+        tick();
+        ASSERT_EQ(state(), TForm1::kStateRecording) << "quiet tick " << i + 1;
+    }
+    feed(500);
+    tick();
+    EXPECT_TRUE(paused());
+    EXPECT_TRUE(form->FRecording);
+    EXPECT_FALSE(form->AudioIn1->Capturing);
+}
+
+TEST_F(VoiceTest, TheEleventhQuietTickPausesWithALimitOfTen)
+{
+    voiceOn(true, true, 1000, 10);
+    tick();
+    feed(8000);
+    tick();
+    ASSERT_EQ(state(), TForm1::kStateRecording);
+    for (int i = 1; i <= 10; ++i) {
+        feed(200);
+        tick();
+        ASSERT_EQ(state(), TForm1::kStateRecording) << "quiet tick " << i;
+    }
+    EXPECT_EQ(form->FQuietTicks, 10);
+    feed(200);
+    tick();
+    EXPECT_TRUE(paused());
+    EXPECT_EQ(form->FQuietTicks, 11);
+}
+
+TEST_F(VoiceTest, AQuietLimitOfZeroPausesAtTheFirstQuietTick)
+{
+    voiceOn(true, true, 1000, 0);
+    tick();
+    feed(8000);
+    tick();
+    ASSERT_EQ(state(), TForm1::kStateRecording);
+    feed(8000);
+    tick();
+    EXPECT_EQ(state(), TForm1::kStateRecording);
+    feed(0);
+    tick();
+    EXPECT_TRUE(paused());
+}
+
+TEST_F(VoiceTest, ContinuingByHandAfterAnAutomaticPauseIsPausedByTheNextQuietTick)
+{
+    voiceOn(false, true, 1000, 1);
+    record();
+    tick();
+    tick();
+    ASSERT_TRUE(paused());
+    click(form->cont);
+    EXPECT_EQ(state(), TForm1::kStateRecording);
+    feed(100);
+    tick();
+    EXPECT_TRUE(paused());
+}
+
+// ---- the loudest buffer since the last tick ----------------------------------------------
+
+TEST_F(VoiceTest, ALoudBufferFollowedByAQuietOneStillStartsTheRecording)
+{
+    voiceOn(true, true, 1000, 10);
+    tick();
+    feed(6000);
+    feed(0, 9);
+    EXPECT_EQ(form->FLevel, 0);
+    tick();
+    EXPECT_TRUE(form->FRecording);
+    EXPECT_EQ(state(), TForm1::kStateRecording);
+}
+
+TEST_F(VoiceTest, EachTickJudgesOnlyTheBuffersSinceThePreviousOne)
+{
+    voiceOn(false, true, 1000, 10);
+    record();
+    feed(6000);
+    tick();
+    EXPECT_EQ(form->FQuietTicks, 0);
+    tick(); // nothing arrived since
+    EXPECT_EQ(form->FQuietTicks, 1);
+}
+
+// ---- a level from before the monitor started -----------------------------------------------
+
+TEST_F(VoiceTest, AStaleLevelNeitherStartsNorContinuesARecording)
+{
+    // Loud sound measured, then the monitor stopped by a stop click.
+    record();
+    feed(20000);
+    click(form->stop);
+    deliver();
+    ASSERT_FALSE(form->AudioIn1->Capturing);
+    EXPECT_EQ(form->FLevel, 0);
+
+    voiceOn(true, true, 1000, 10);
+    tick(); // starts the monitor and must not record
+    EXPECT_EQ(state(), TForm1::kStateMonitoring);
+    EXPECT_TRUE(form->AudioIn1->Capturing);
+    EXPECT_FALSE(form->FRecording);
+
+    // A pause made by hand while it was loud is not ended by that loudness either.
+    feed(20000);
+    tick();
+    ASSERT_TRUE(form->FRecording);
+    click(form->pasue);
+    ASSERT_TRUE(paused());
+    tick();
+    EXPECT_TRUE(paused());
+    EXPECT_TRUE(form->AudioIn1->Capturing); // listening for the sound that ends the pause
+}
+
+TEST_F(VoiceTest, EveryMonitorStartForgetsTheLevelBeforeIt)
+{
+    form->FLevel = 30000;
+    form->FTickPeak = 30000;
+    click(form->Button1);
+    ASSERT_TRUE(form->AudioIn1->Capturing);
+    EXPECT_EQ(form->FLevel, 0);
+    EXPECT_EQ(form->FTickPeak, 0);
+    click(form->Button1);
+
+    form->FLevel = 30000;
+    form->FTickPeak = 30000;
+    record();
+    ASSERT_TRUE(form->AudioIn1->Capturing);
+    EXPECT_EQ(form->FLevel, 0);
+    EXPECT_EQ(form->FTickPeak, 0);
+}
+
+// ---- sound ends a pause --------------------------------------------------------------------
+
+TEST_F(VoiceTest, SoundEndsAPauseTheControllerMade)
+{
+    voiceOn(true, true, 1000, 1);
+    tick();
+    feed(5000);
+    tick();
+    ASSERT_TRUE(form->FRecording);
+    feed(0);
+    tick();
+    feed(0);
+    tick();
+    ASSERT_TRUE(paused());
+    ASSERT_FALSE(form->AudioIn1->Capturing);
+
+    tick(); // listens again, and the state stays paused
+    EXPECT_TRUE(form->AudioIn1->Capturing);
+    EXPECT_TRUE(paused());
+    feed(5000);
+    tick();
+    EXPECT_EQ(state(), TForm1::kStateRecording);
+    EXPECT_FALSE(form->cont->isVisibleTo(form.get()));
+    EXPECT_TRUE(form->InfoTimer->isActive());
+    EXPECT_EQ(form->FQuietTicks, 0);
+}
+
+TEST_F(VoiceTest, WithoutAutoStartAPauseStaysDeaf)
+{
+    voiceOn(false, true, 1000, 0);
+    record();
+    tick();
+    ASSERT_TRUE(paused());
+    tick();
+    EXPECT_FALSE(form->AudioIn1->Capturing);
+    EXPECT_TRUE(paused());
+}
+
+// ---- switching voice control ----------------------------------------------------------------
+
+TEST_F(VoiceTest, SwitchingOffWhileListeningStopsAndSwitchingOnListensAgain)
+{
+    voiceOn(true, true);
+    EXPECT_EQ(form->Button2->text(), kVoiceOn);
+    EXPECT_FALSE(form->AudioIn1->Capturing); // nothing before the first tick
+    tick();
+    ASSERT_EQ(state(), TForm1::kStateMonitoring);
+
+    click(form->Button2);
+    EXPECT_FALSE(form->Timer2->isActive());
+    EXPECT_EQ(form->Button2->text(), kVoiceOff);
+    EXPECT_FALSE(form->AudioIn1->Capturing);
+    EXPECT_EQ(state(), TForm1::kStateStopped);
+
+    click(form->Button2);
+    tick();
+    EXPECT_TRUE(form->AudioIn1->Capturing);
+    EXPECT_EQ(state(), TForm1::kStateMonitoring);
+}
+
+TEST_F(VoiceTest, SwitchingOffDuringARecordingLeavesTheMonitorAlone)
+{
+    voiceOn(true, true);
+    record();
+    click(form->Button2);
+    EXPECT_TRUE(form->AudioIn1->Capturing);
+    EXPECT_TRUE(form->FRecording);
+    EXPECT_EQ(state(), TForm1::kStateRecording);
+
+    click(form->pasue);
+    click(form->Button2);
+    click(form->Button2);
+    EXPECT_FALSE(form->AudioIn1->Capturing);
+    EXPECT_TRUE(paused());
+}
+
+TEST_F(VoiceTest, SwitchingOffDuringTheEnvironmentTestStopsItsMonitor)
+{
+    click(form->Button1);
+    voiceOn(false, false);
+    click(form->Button2);
+    EXPECT_FALSE(form->AudioIn1->Capturing);
+    EXPECT_EQ(form->Button1->text(), QStringLiteral("停止"));
+}
+
+TEST_F(VoiceTest, StopSwitchesVoiceControlOff)
+{
+    voiceOn(true, true);
+    tick();
+    feed(5000);
+    tick();
+    ASSERT_TRUE(form->FRecording);
+    click(form->stop);
+    EXPECT_FALSE(form->Timer2->isActive());
+    EXPECT_EQ(form->Button2->text(), kVoiceOff);
+    EXPECT_FALSE(form->AudioIn1->Capturing);
+    EXPECT_EQ(state(), TForm1::kStateStopped);
+}
+
+// ---- a monitor that cannot start ----------------------------------------------------------
+
+TEST_F(VoiceTest, AFailedStartShowsOneBoxWhileItIsOpenAndTriesAgainAfter)
+{
+    voiceOn(true, false);
+    VirtualWaveIn::failNext(VirtualWaveInCall::Open, MMSYSERR_ALLOCATED, -1);
+    std::vector<QString> texts;
+    int ticksInside = 0;
+    // The box's own loop goes on serving ticks while it is open.
+    const MessageBoxHandler previous = setMessageBoxHandler([&](const MessageBoxRequest &r) {
+        texts.push_back(r.text);
+        if (texts.size() == 1) {
+            for (int i = 0; i < 3; ++i, ++ticksInside)
+                form->Timer2Timer();
+        }
+    });
+    tick();
+    EXPECT_EQ(ticksInside, 3);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], form->AudioIn1->ErrorText);
+    EXPECT_FALSE(texts[0].isEmpty());
+    EXPECT_EQ(state(), TForm1::kStateStopped);
+
+    tick(); // the box was closed: try again
+    EXPECT_EQ(texts.size(), 2u);
+    VirtualWaveIn::clearFailures();
+    tick();
+    EXPECT_EQ(texts.size(), 2u);
+    EXPECT_EQ(state(), TForm1::kStateMonitoring);
+    setMessageBoxHandler(previous);
+}
+
+// ---- the environment test --------------------------------------------------------------------
+
+TEST_F(VoiceTest, TheEnvironmentTestEndsARecordingAndMeasuresOnlyTheRoom)
+{
+    voiceOn(false, false);
+    record();
+    VirtualWaveIn::setSignal(0, VirtualWaveIn::constant(25000));
+    pump(300);
+    const std::uint64_t frames = VirtualWaveIn::framesPumped(form->FWaveIn);
+    EXPECT_GT(frames, 0u);
+
+    click(form->Button1);
+    deliver();
+    EXPECT_FALSE(form->FRecording);
+    EXPECT_FALSE(form->pasue->isEnabled());
+    EXPECT_FALSE(form->stop->isEnabled());
+    EXPECT_FALSE(form->cont->isVisibleTo(form.get()));
+    EXPECT_EQ(state(), TForm1::kStateStopped);
+    EXPECT_FALSE(form->Timer2->isActive());
+    EXPECT_EQ(form->Button2->text(), kVoiceOff);
+    EXPECT_EQ(form->Button1->text(), QStringLiteral("停止"));
+    EXPECT_TRUE(form->AudioIn1->Capturing);
+    EXPECT_TRUE(form->DFBRecordStart->isEnabled());
+    EXPECT_TRUE(decodeMp3File(work.file(QStringLiteral("take.mp3")).toStdString()).ok);
+
+    // The loud recording is not the room's noise.
+    feed(-1200);
+    form->Timer1Timer();
+    EXPECT_EQ(form->SpinEdit1->Value(), 1200);
+
+    click(form->Button1);
+    EXPECT_EQ(form->Button1->text(), QStringLiteral("声控测试"));
+    EXPECT_FALSE(form->AudioIn1->Capturing);
+    click(form->Button1); // "声控测试" starts the test again, like "环境测试"
+    EXPECT_EQ(form->Button1->text(), QStringLiteral("停止"));
+    EXPECT_TRUE(form->AudioIn1->Capturing);
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(VoiceTest, AnEnvironmentTestThatCannotStartTheMonitorSaysSo)
+{
+    VirtualWaveIn::failNext(VirtualWaveInCall::Open, MMSYSERR_ALLOCATED);
+    click(form->Button1);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes.lastText(), form->AudioIn1->ErrorText);
+    EXPECT_FALSE(form->AudioIn1->Capturing);
+}
+
+} // namespace
