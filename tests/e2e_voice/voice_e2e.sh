@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# The real program under Xvfb with voice control on (auto start and auto pause, threshold
+# 1000, three quiet ticks), listening to the test daemon's pipe source, which is the default
+# input and the chosen device. The source plays 2 s of hiss, 3 s of 440 Hz, 8 s of hiss,
+# 3 s of 880 Hz. The MP3 must hold both tones, in order, and less hiss than was played.
+# Usage: voice_e2e.sh QUAVREL
+set -euo pipefail
+bin=$1
+if [ -z "${QUAVREL_TEST_FIFO:-}" ] || [ ! -p "${QUAVREL_TEST_FIFO}" ]; then
+  echo "no test daemon (run through scripts/test.sh)"; exit 77
+fi
+for tool in xvfb-run xdotool import mpg123 sox od; do
+  command -v "$tool" >/dev/null || { echo "missing $tool"; exit 77; }
+done
+if [ -z "${QUAVREL_E2E_INNER:-}" ]; then
+  export QUAVREL_E2E_INNER=1
+  exec xvfb-run -a -s "-screen 0 800x600x24" bash "$0" "$@"
+fi
+
+out=${QUAVREL_TEST_OUTPUT:-$PWD}
+mkdir -p "$out"
+work=$(mktemp -d /tmp/quavrel-voice-e2e.XXXXXX)
+pids=()
+writer=""
+cleanup() {
+  touch "$work/end" 2>/dev/null || true
+  [ -n "$writer" ] && kill -- -"$writer" 2>/dev/null || true
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+fail() { echo "FAIL: $*"; [ -f app.log ] && cat app.log; exit 1; }
+
+cat > recorder.ini <<'INI'
+[Format]
+Device=PipeSource
+[FileOutput]
+Enabled=1
+TimeStamp=0
+FileName=voice.mp3
+[Db]
+dbMax=1000
+dbrec=1
+dbrec2=1
+dppd=3
+INI
+
+# 100 ms stereo chunks: hiss peaking well under the threshold, and the two tones.
+raw=(-r 44100 -c 2 -b 16 -e signed-integer -t raw)
+sox -n "${raw[@]}" hiss.raw synth 0.1 whitenoise vol 0.008
+sox -n "${raw[@]}" a.raw synth 0.1 sine 440 vol 0.3
+sox -n "${raw[@]}" b.raw synth 0.1 sine 880 vol 0.3
+
+# One writer for the whole run, paced by the wall clock: hiss until the file "go" appears,
+# then the plan, counted in chunks from that moment, then hiss until the file "end" appears.
+# Once nothing records from the pipe source, its FIFO fills and a write blocks: the writer
+# runs in a process group of its own, so that it goes with everything it started.
+cat > writer.sh <<'WRITER'
+exec 3>"$1"
+n=0; start=""
+while [ ! -f end ]; do
+  now=$(date +%s%N)
+  if [ -z "$start" ]; then
+    cat hiss.raw >&3
+    [ -f go ] && start=$now
+    sleep 0.1
+    continue
+  fi
+  due=$(( (now - start) / 100000000 ))
+  while [ "$n" -le "$due" ]; do
+    if   [ "$n" -lt 20 ];  then cat hiss.raw >&3
+    elif [ "$n" -lt 50 ];  then cat a.raw >&3
+    elif [ "$n" -lt 130 ]; then cat hiss.raw >&3
+    elif [ "$n" -lt 160 ]; then cat b.raw >&3
+    else cat hiss.raw >&3
+    fi
+    n=$((n + 1))
+  done
+  sleep 0.02
+done
+WRITER
+setsid bash writer.sh "$QUAVREL_TEST_FIFO" </dev/null >/dev/null 2>&1 &
+writer=$!
+
+QT_QPA_PLATFORM=xcb "$bin" >app.log 2>&1 &
+app=$!
+pids+=($app)
+wid=""
+for _ in $(seq 1 100); do
+  wid=$(xdotool search --onlyvisible --name '^Quavrel$' 2>/dev/null | head -1 || true)
+  [ -n "$wid" ] && break
+  sleep 0.1
+done
+[ -n "$wid" ] || fail "no window"
+sleep 0.5
+
+click() { xdotool mousemove --window "$wid" "$1" "$2" click 1; }
+# Voice control on ("开始声控" in the button row), and the plan starts with it.
+click 256 158
+touch go
+sleep 11.5
+import -window root "$out/e2e-voice-paused.png"
+sleep 5
+# Stop ("停止"): completes the file and switches voice control off. Nothing listens
+# afterwards, so the writer ends first.
+touch end
+click 146 158
+sleep 1.5
+import -window root "$out/e2e-voice-stopped.png"
+kill "$app" 2>/dev/null || true
+
+[ -s voice.mp3 ] || fail "no MP3 written"
+mpg123 -q -s voice.mp3 > decoded.raw 2>/dev/null
+cp voice.mp3 "$out/e2e-voice.mp3"
+
+# Sorts 50 ms windows of the left channel into 440 Hz (a), 880 Hz (b), hiss (.) and
+# anything else (?), by the Goertzel power at each frequency.
+runs=$(od -An -v -td2 -w4 decoded.raw | awk '
+  function flush(  pa, pb, amp) {
+    pa = (a1 * a1 + a2 * a2 - ca * a1 * a2) * 4 / (n * n)
+    pb = (b1 * b1 + b2 * b2 - cb * b1 * b2) * 4 / (n * n)
+    rms = sqrt(sq / n)
+    printf "%s", (pa > 2000 * 2000 ? "a" : pb > 2000 * 2000 ? "b" : rms < 1000 ? "." : "?")
+    a1 = a2 = b1 = b2 = sq = n = 0
+  }
+  BEGIN { pi = atan2(0, -1); ca = 2 * cos(2 * pi * 440 / 44100); cb = 2 * cos(2 * pi * 880 / 44100) }
+  {
+    x = $1
+    s = x + ca * a1 - a2; a2 = a1; a1 = s
+    s = x + cb * b1 - b2; b2 = b1; b1 = s
+    sq += x * x; n++
+    if (n == 2205) flush()
+  }
+  END { print "" }')
+echo "windows: $runs"
+count() { local s=${runs//[^$1]/}; echo ${#s}; }
+na=$(count a); nb=$(count b); nq=$(count .); nx=$(count '?')
+echo "440 Hz ${na}, 880 Hz ${nb}, hiss ${nq}, other ${nx} (windows of 50 ms)"
+[ "$na" -ge 25 ] && [ "$na" -le 64 ] || fail "the first tone is not there as it was played"
+[ "$nb" -ge 20 ] && [ "$nb" -le 64 ] || fail "the second tone is not there as it was played"
+last_a=${runs%a*}; first_b=${runs%%b*}
+[ "${#last_a}" -lt "${#first_b}" ] || fail "the tones are out of order"
+# 2 s + 8 s of hiss came before the second tone; with the pause, far less of it was kept.
+[ $((nq * 50)) -lt 8000 ] || fail "kept ${nq} windows of hiss: no pause"
+[ "$nx" -le 8 ] || fail "too much that is neither tone nor hiss"
+echo "ok"
