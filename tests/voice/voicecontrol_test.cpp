@@ -299,20 +299,6 @@ TEST_F(VoiceTest, SwitchingOffDuringTheEnvironmentTestStopsItsMonitor)
     EXPECT_EQ(form->Button1->text(), QStringLiteral("停止"));
 }
 
-TEST_F(VoiceTest, StopSwitchesVoiceControlOff)
-{
-    voiceOn(true, true);
-    tick();
-    feed(5000);
-    tick();
-    ASSERT_TRUE(form->FRecording);
-    click(form->stop);
-    EXPECT_FALSE(form->Timer2->isActive());
-    EXPECT_EQ(form->Button2->text(), kVoiceOff);
-    EXPECT_FALSE(form->AudioIn1->Capturing);
-    EXPECT_EQ(state(), TForm1::kStateStopped);
-}
-
 // ---- a monitor that cannot start ----------------------------------------------------------
 
 TEST_F(VoiceTest, AFailedStartShowsOneBoxWhileItIsOpenAndTriesAgainAfter)
