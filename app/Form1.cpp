@@ -304,7 +304,10 @@ void TForm1::FormCreate(QObject *)
     const UINT count = waveInGetNumDevs();
     if (count == 0) {
         FStartupFailed = true;
-        ShowError(nullptr, QStringLiteral("没有找到录音设备（声音输入设备），程序无法运行。"));
+        const QString reason = QString::fromStdString(waveInGetUnavailableReason());
+        ShowError(nullptr, reason.isEmpty()
+                               ? QStringLiteral("没有找到录音设备（声音输入设备），程序无法运行。")
+                               : QStringLiteral("没有找到录音设备（声音输入设备），程序无法运行：%1").arg(reason));
         return;
     }
     for (UINT id = 0; id < count; ++id) {

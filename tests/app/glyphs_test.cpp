@@ -4,6 +4,8 @@
 #include <QImage>
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 struct GlyphCase
@@ -14,6 +16,12 @@ struct GlyphCase
     // The dominant channel of the motif's face at its centre: 0 red, 1 green, 2 blue.
     int channel;
 };
+
+void PrintTo(const GlyphCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 
 class GlyphTest : public testing::TestWithParam<GlyphCase> {};
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstring>
 
 TEST(ErrorReport, AppendsAFullStopOnlyWhenMissing)
@@ -66,6 +68,12 @@ struct NameCase
     QByteArray field; // up to 32 bytes, NUL-padded when shorter
     QString expected;
 };
+
+void PrintTo(const NameCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 
 class DeviceNameTest : public testing::TestWithParam<NameCase> {};
 

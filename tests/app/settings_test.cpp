@@ -17,6 +17,12 @@ struct IntegerCase
     std::optional<int> value;
 };
 
+void PrintTo(const IntegerCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+
 class IniIntegerTest : public testing::TestWithParam<IntegerCase> {};
 
 QStringList keyLines(const QByteArray &ini)

@@ -15,6 +15,12 @@ struct StampCase
     QString stamped;
 };
 
+void PrintTo(const StampCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+
 class StampTest : public testing::TestWithParam<StampCase> {};
 
 const QDateTime kAt{QDate(2026, 12, 8), QTime(14, 5, 59)};

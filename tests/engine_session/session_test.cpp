@@ -171,6 +171,12 @@ struct StartFailure
     bool monitorAlreadyRunning = true;
 };
 
+void PrintTo(const StartFailure &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+
 class StartFailureTest : public SessionTest, public testing::WithParamInterface<StartFailure> {};
 
 } // namespace

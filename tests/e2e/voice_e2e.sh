@@ -2,10 +2,12 @@
 # The real program under Xvfb with voice control on (auto start and auto pause, threshold
 # 1000, three quiet ticks), listening to the test daemon's pipe source, which is the default
 # input and the chosen device. The source plays 2 s of hiss, 3 s of 440 Hz, 8 s of hiss,
-# 3 s of 880 Hz. The MP3 must hold both tones, in order, and less hiss than was played.
-# Usage: voice_e2e.sh QUAVREL
+# 3 s of 880 Hz. The MP3 must hold both tones, in order, and less hiss than was played;
+# the program must end cleanly when its window is closed.
+# Usage: voice_e2e.sh QUAVREL WMCLOSE
 set -euo pipefail
 bin=$1
+wmclose=$2
 if [ -z "${QUAVREL_TEST_FIFO:-}" ] || [ ! -p "${QUAVREL_TEST_FIFO}" ]; then
   echo "no test daemon (run through scripts/test.sh)"; exit 77
 fi
@@ -109,7 +111,11 @@ touch end
 click 146 158
 sleep 1.5
 import -window root "$out/e2e-voice-stopped.png"
-kill "$app" 2>/dev/null || true
+"$wmclose" "$wid"
+for _ in $(seq 1 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$app" 2>/dev/null && fail "the program did not end"
+status=0; wait "$app" || status=$?
+[ "$status" -eq 0 ] || fail "exit status $status"
 
 [ -s voice.mp3 ] || fail "no MP3 written"
 mpg123 -q -s voice.mp3 > decoded.raw 2>/dev/null
@@ -145,4 +151,7 @@ last_a=${runs%a*}; first_b=${runs%%b*}
 # 2 s + 8 s of hiss came before the second tone; with the pause, far less of it was kept.
 [ $((nq * 50)) -lt 8000 ] || fail "kept ${nq} windows of hiss: no pause"
 [ "$nx" -le 8 ] || fail "too much that is neither tone nor hiss"
+for key in dbMax=1000 dbrec=1 dbrec2=1 dppd=3; do
+  grep -qx "$key" recorder.ini || fail "recorder.ini lost $key"
+done
 echo "ok"

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# The real program without any sound server: it says so in a box and, once the box is
+# closed, ends with a non-zero status and leaves recorder.ini as it was.
+# Usage: nodevice_e2e.sh QUAVREL WMCLOSE
+set -euo pipefail
+bin=$1
+wmclose=$2
+for tool in xvfb-run xdotool import; do
+  command -v "$tool" >/dev/null || { echo "missing $tool"; exit 77; }
+done
+if [ -z "${QUAVREL_E2E_INNER:-}" ]; then
+  export QUAVREL_E2E_INNER=1
+  exec xvfb-run -a -s "-screen 0 800x600x24" bash "$0" "$@"
+fi
+
+out=${QUAVREL_TEST_OUTPUT:-$PWD}
+mkdir -p "$out"
+work=$(mktemp -d /tmp/quavrel-e2e.XXXXXX)
+app=""
+cleanup() {
+  [ -n "$app" ] && kill "$app" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+mkdir runtime && chmod 700 runtime
+printf '[Format]\nDevice=Some Mic\n' > recorder.ini
+cp recorder.ini before.ini
+
+# A runtime folder with no sound server in it: the service finds no device.
+XDG_RUNTIME_DIR="$work/runtime" PULSE_SERVER="unix:$work/runtime/none" QT_QPA_PLATFORM=xcb "$bin" >app.log 2>&1 &
+app=$!
+box=""
+for _ in $(seq 1 100); do
+  box=$(xdotool search --onlyvisible --name '^Quavrel$' 2>/dev/null | head -1 || true)
+  [ -n "$box" ] && break
+  sleep 0.1
+done
+[ -n "$box" ] || { echo "no box"; cat app.log; exit 1; }
+sleep 0.3
+import -window root "$out/e2e-nodevice.png"
+"$wmclose" "$box"
+for _ in $(seq 1 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$app" 2>/dev/null; then echo "the program did not end"; exit 1; fi
+status=0; wait "$app" || status=$?
+app=""
+[ "$status" -ne 0 ] || { echo "FAIL: exit status 0"; exit 1; }
+cmp -s recorder.ini before.ini || { echo "FAIL: recorder.ini changed"; cat recorder.ini; exit 1; }
+echo "ok (exit status $status)"
