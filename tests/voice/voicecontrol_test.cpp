@@ -252,6 +252,20 @@ TEST_F(VoiceTest, WithoutAutoStartAPauseStaysDeaf)
     EXPECT_TRUE(paused());
 }
 
+TEST_F(VoiceTest, AMonitorThatWentAwayWhileListeningIsStartedAgain)
+{
+    voiceOn(true, true);
+    tick();
+    ASSERT_TRUE(form->AudioIn1->Capturing);
+    VirtualWaveIn::loseDevice(0);
+    deliver();
+    ASSERT_FALSE(form->AudioIn1->Capturing);
+    tick();
+    EXPECT_TRUE(form->AudioIn1->Capturing);
+    EXPECT_EQ(state(), TForm1::kStateMonitoring);
+    EXPECT_FALSE(form->FRecording);
+}
+
 // ---- switching voice control ----------------------------------------------------------------
 
 TEST_F(VoiceTest, SwitchingOffWhileListeningStopsAndSwitchingOnListensAgain)
