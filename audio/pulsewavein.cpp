@@ -1,0 +1,591 @@
+#include "audio/pulsewavein.h"
+
+#include "audio/waveinbackend.h"
+#include "audio/waveinqueue.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+// Every wait on the server ends after this long, so a hung server cannot hang the caller.
+constexpr int kWaitMs = 5000;
+
+struct MainloopDeleter {
+    void operator()(pa_threaded_mainloop *m) const { pa_threaded_mainloop_free(m); }
+};
+struct ContextUnref {
+    void operator()(pa_context *c) const { pa_context_unref(c); }
+};
+struct StreamUnref {
+    void operator()(pa_stream *s) const { pa_stream_unref(s); }
+};
+struct OperationUnref {
+    void operator()(pa_operation *o) const { pa_operation_unref(o); }
+};
+using ContextPtr = std::unique_ptr<pa_context, ContextUnref>;
+using StreamPtr = std::unique_ptr<pa_stream, StreamUnref>;
+using OperationPtr = std::unique_ptr<pa_operation, OperationUnref>;
+
+class PulseService;
+class PulseSource;
+
+void onContextState(pa_context *, void *service);
+void onOperationState(pa_operation *, void *service);
+void onStreamState(pa_stream *, void *source);
+void onStreamRead(pa_stream *, std::size_t, void *source);
+void onStreamSuccess(pa_stream *, int success, void *ack);
+void onServerInfo(pa_context *, const pa_server_info *info, void *listing);
+void onSourceInfo(pa_context *, const pa_source_info *info, int eol, void *listing);
+void onWaitExpired(pa_mainloop_api *, pa_time_event *, const struct timeval *, void *flag);
+
+struct Listing {
+    PulseService *service = nullptr;
+    std::vector<PulseSourceEntry> sources;
+    std::string defaultSource;
+    bool serverDone = false;
+    bool sourcesDone = false;
+    bool failed = false;
+};
+
+struct Ack {
+    PulseService *service = nullptr;
+    int success = -1;
+};
+
+struct WaitTimer {
+    PulseService *service = nullptr;
+    bool expired = false;
+};
+
+class PulseService final : public WaveInBackend {
+public:
+    class Lock {
+    public:
+        explicit Lock(PulseService &service) : mainloop_(service.mainloop_.get())
+        {
+            pa_threaded_mainloop_lock(mainloop_);
+        }
+        ~Lock() { pa_threaded_mainloop_unlock(mainloop_); }
+        Lock(const Lock &) = delete;
+        Lock &operator=(const Lock &) = delete;
+
+    private:
+        pa_threaded_mainloop *mainloop_;
+    };
+
+    UINT snapshotDevices() override
+    {
+        if (!ensureMainloop())
+            return 0;
+        Lock lock(*this);
+        if (!connectLocked() || !refreshLocked()) {
+            sources_.clear();
+            haveSnapshot_ = true;
+            return 0;
+        }
+        reason_ = sources_.empty() ? "The sound server offers no input sources" : "";
+        return UINT(sources_.size());
+    }
+
+    bool deviceDescription(UINT id, std::string &description) override
+    {
+        if (!ensureMainloop())
+            return false;
+        Lock lock(*this);
+        if (!haveSnapshot_ && !(connectLocked() && refreshLocked()))
+            return false;
+        const int index = id == WAVE_MAPPER ? defaultIndexLocked() : int(id);
+        if (index < 0 || std::size_t(index) >= sources_.size())
+            return false;
+        description = sources_[std::size_t(index)].description;
+        return true;
+    }
+
+    MMRESULT defaultDevice(UINT &id) override
+    {
+        if (!ensureMainloop())
+            return MMSYSERR_NODRIVER;
+        Lock lock(*this);
+        if (!haveSnapshot_ && !(connectLocked() && refreshLocked()))
+            return MMSYSERR_NODRIVER;
+        const int index = defaultIndexLocked();
+        if (index < 0)
+            return MMSYSERR_BADDEVICEID;
+        id = UINT(index);
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT open(UINT id, WaveInQueue &queue, std::unique_ptr<WaveInSource> &source) override;
+
+    std::string unavailableReason() override
+    {
+        std::lock_guard setup(setupMutex_);
+        if (!mainloop_)
+            return reason_;
+        Lock lock(*this);
+        return reason_;
+    }
+
+    void setServer(const std::string &server)
+    {
+        if (!ensureMainloop()) {
+            std::lock_guard setup(setupMutex_);
+            server_ = server;
+            return;
+        }
+        Lock lock(*this);
+        server_ = server;
+        context_.reset();
+        sources_.clear();
+        defaultSource_.clear();
+        haveSnapshot_ = false;
+    }
+
+    void shutdown()
+    {
+        std::lock_guard setup(setupMutex_);
+        if (shutDown_)
+            return;
+        shutDown_ = true;
+        if (mainloop_)
+            pa_threaded_mainloop_stop(mainloop_.get());
+        // The loop object stays: open sources still lock it when they are closed.
+    }
+
+    bool isShutDown() const { return shutDown_; }
+    pa_threaded_mainloop *mainloop() const { return mainloop_.get(); }
+
+    void signal() { pa_threaded_mainloop_signal(mainloop_.get(), 0); }
+
+    // Waits, with the lock held, until done() holds or the time is up.
+    template <class Done> bool waitUntil(Done done, int ms = kWaitMs)
+    {
+        if (done())
+            return true;
+        if (shutDown_)
+            return false;
+        pa_mainloop_api *api = pa_threaded_mainloop_get_api(mainloop_.get());
+        struct timeval when;
+        pa_gettimeofday(&when);
+        pa_timeval_add(&when, pa_usec_t(ms) * PA_USEC_PER_MSEC);
+        WaitTimer expiry;
+        expiry.service = this;
+        pa_time_event *timer = api->time_new(api, &when, onWaitExpired, &expiry);
+        while (!done() && !expiry.expired && timer)
+            pa_threaded_mainloop_wait(mainloop_.get());
+        if (timer)
+            api->time_free(timer);
+        return done();
+    }
+
+    // Waits for an operation; one still running at the deadline is cancelled so that its
+    // callback never sees the caller's stack again.
+    bool finish(OperationPtr &op)
+    {
+        if (!op)
+            return false;
+        pa_operation_set_state_callback(op.get(), onOperationState, this);
+        waitUntil([&] { return pa_operation_get_state(op.get()) != PA_OPERATION_RUNNING; });
+        const bool done = pa_operation_get_state(op.get()) == PA_OPERATION_DONE;
+        if (pa_operation_get_state(op.get()) == PA_OPERATION_RUNNING)
+            pa_operation_cancel(op.get());
+        op.reset();
+        return done;
+    }
+
+private:
+    bool ensureMainloop()
+    {
+        std::lock_guard setup(setupMutex_);
+        if (shutDown_) {
+            reason_ = "The sound service has been shut down";
+            return false;
+        }
+        if (mainloop_)
+            return true;
+        mainloop_.reset(pa_threaded_mainloop_new());
+        if (!mainloop_) {
+            reason_ = "Could not create the sound service thread";
+            return false;
+        }
+        if (pa_threaded_mainloop_start(mainloop_.get()) < 0) {
+            mainloop_.reset();
+            reason_ = "Could not start the sound service thread";
+            return false;
+        }
+        return true;
+    }
+
+    bool connectLocked()
+    {
+        if (shutDown_)
+            return false;
+        if (context_) {
+            waitUntil([&] { return !connecting(pa_context_get_state(context_.get())); });
+            if (pa_context_get_state(context_.get()) == PA_CONTEXT_READY)
+                return true;
+            // The connection died (server gone or restarted): make a new one.
+            context_.reset();
+        }
+        pa_mainloop_api *api = pa_threaded_mainloop_get_api(mainloop_.get());
+        context_.reset(pa_context_new(api, "Quavrel"));
+        if (!context_) {
+            reason_ = "Could not create a sound server connection";
+            return false;
+        }
+        pa_context_set_state_callback(context_.get(), onContextState, this);
+        if (pa_context_connect(context_.get(), server_.empty() ? nullptr : server_.c_str(),
+                               PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+            reason_ = pa_strerror(pa_context_errno(context_.get()));
+            context_.reset();
+            return false;
+        }
+        waitUntil([&] { return !connecting(pa_context_get_state(context_.get())); });
+        const pa_context_state_t state = pa_context_get_state(context_.get());
+        if (state != PA_CONTEXT_READY) {
+            reason_ = connecting(state) ? "Timed out connecting to the sound server"
+                                        : pa_strerror(pa_context_errno(context_.get()));
+            context_.reset();
+            return false;
+        }
+        reason_.clear();
+        return true;
+    }
+
+    static bool connecting(pa_context_state_t state)
+    {
+        return state == PA_CONTEXT_UNCONNECTED || state == PA_CONTEXT_CONNECTING ||
+               state == PA_CONTEXT_AUTHORIZING || state == PA_CONTEXT_SETTING_NAME;
+    }
+
+    bool refreshLocked()
+    {
+        Listing listing;
+        listing.service = this;
+        OperationPtr server(pa_context_get_server_info(context_.get(), onServerInfo, &listing));
+        OperationPtr sources(pa_context_get_source_info_list(context_.get(), onSourceInfo, &listing));
+        const bool serverOk = finish(server);
+        const bool sourcesOk = finish(sources);
+        if (!serverOk || !sourcesOk || !listing.serverDone || !listing.sourcesDone || listing.failed) {
+            reason_ = "The sound server did not list its sources";
+            return false;
+        }
+        sortPulseSources(listing.sources);
+        sources_ = std::move(listing.sources);
+        defaultSource_ = std::move(listing.defaultSource);
+        haveSnapshot_ = true;
+        return true;
+    }
+
+    int defaultIndexLocked() const
+    {
+        for (std::size_t i = 0; i < sources_.size(); ++i)
+            if (sources_[i].name == defaultSource_)
+                return int(i);
+        return -1;
+    }
+
+    std::mutex setupMutex_;
+    std::unique_ptr<pa_threaded_mainloop, MainloopDeleter> mainloop_;
+    std::atomic<bool> shutDown_{false};
+    // The rest is guarded by the main loop's lock.
+    ContextPtr context_;
+    std::string server_;
+    std::string reason_;
+    std::vector<PulseSourceEntry> sources_;
+    std::string defaultSource_;
+    bool haveSnapshot_ = false;
+};
+
+PulseService &service()
+{
+    // Never destroyed: handles may still be closed while the process winds down.
+    static PulseService *instance = new PulseService;
+    return *instance;
+}
+
+class PulseSource final : public WaveInSource {
+public:
+    PulseSource(PulseService &service, WaveInQueue &queue, pa_context *context)
+        : service_(service), queue_(queue), context_(pa_context_ref(context))
+    {
+    }
+    ~PulseSource() override { close(); }
+
+    // With the lock held.
+    MMRESULT connectLocked(const char *device, bool pinned)
+    {
+        const WAVEFORMATEX &f = queue_.format();
+        pa_sample_spec spec;
+        spec.format = f.wBitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+        spec.rate = f.nSamplesPerSec;
+        spec.channels = std::uint8_t(f.nChannels);
+        if (!pa_sample_spec_valid(&spec))
+            return WAVERR_BADFORMAT;
+        stream_.reset(pa_stream_new(context_.get(), "Quavrel capture", &spec, nullptr));
+        if (!stream_)
+            return MMSYSERR_NOMEM;
+        pa_stream_set_state_callback(stream_.get(), onStreamState, this);
+        pa_stream_set_read_callback(stream_.get(), onStreamRead, this);
+        fragment_ = pulseFragmentBytes(f, 0);
+        attr_.maxlength = std::uint32_t(-1);
+        attr_.tlength = std::uint32_t(-1);
+        attr_.prebuf = std::uint32_t(-1);
+        attr_.minreq = std::uint32_t(-1);
+        attr_.fragsize = std::uint32_t(fragment_);
+        // Without ADJUST_LATENCY the server hands over a second of sound at a time.
+        // A device chosen by id must not follow the stream elsewhere when it goes away.
+        const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED |
+                                             (pinned ? PA_STREAM_DONT_MOVE : 0));
+        if (pa_stream_connect_record(stream_.get(), device, &attr_, flags) < 0)
+            return failedOpen();
+        service_.waitUntil([&] {
+            const pa_stream_state_t s = pa_stream_get_state(stream_.get());
+            return s != PA_STREAM_UNCONNECTED && s != PA_STREAM_CREATING;
+        });
+        if (pa_stream_get_state(stream_.get()) != PA_STREAM_READY)
+            return failedOpen();
+        connected_ = true;
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT start() override { return cork(false); }
+    MMRESULT stop() override { return cork(true); }
+
+    void close() override
+    {
+        if (closed_)
+            return;
+        PulseService::Lock lock(service_);
+        closeLocked();
+    }
+
+    void closeLocked()
+    {
+        if (closed_)
+            return;
+        closed_ = true;
+        if (stream_) {
+            pa_stream_set_state_callback(stream_.get(), nullptr, nullptr);
+            pa_stream_set_read_callback(stream_.get(), nullptr, nullptr);
+            const pa_stream_state_t s = pa_stream_get_state(stream_.get());
+            if (s == PA_STREAM_READY || s == PA_STREAM_CREATING)
+                pa_stream_disconnect(stream_.get()); // nothing to do about a failure here
+            stream_.reset();
+        }
+        context_.reset();
+    }
+
+    void bufferQueued(std::size_t bytes) override
+    {
+        // fragment_ is only touched on the owner's thread; lock only when it must shrink.
+        const std::size_t wanted = pulseFragmentBytes(queue_.format(), bytes);
+        if (wanted >= fragment_ || closed_)
+            return;
+        PulseService::Lock lock(service_);
+        if (!stream_ || pa_stream_get_state(stream_.get()) != PA_STREAM_READY)
+            return;
+        fragment_ = wanted;
+        attr_.fragsize = std::uint32_t(wanted);
+        OperationPtr op(pa_stream_set_buffer_attr(stream_.get(), &attr_, nullptr, nullptr));
+        // Taking effect later is fine; until then fragments are merely larger.
+    }
+
+    void stateChanged()
+    {
+        const pa_stream_state_t s = pa_stream_get_state(stream_.get());
+        if (connected_ && (s == PA_STREAM_FAILED || s == PA_STREAM_TERMINATED))
+            queue_.deviceLost();
+        service_.signal();
+    }
+
+    // In the main loop's thread, or with the lock held.
+    void readAvailable()
+    {
+        pa_stream *s = stream_.get();
+        for (;;) {
+            const void *data = nullptr;
+            std::size_t bytes = 0;
+            if (pa_stream_peek(s, &data, &bytes) < 0)
+                return;
+            if (bytes == 0)
+                return; // nothing buffered
+            if (data)
+                queue_.write(data, bytes);
+            else
+                queue_.writeSilence(bytes); // a hole in the recording
+            if (pa_stream_drop(s) < 0)
+                return;
+        }
+    }
+
+private:
+    MMRESULT failedOpen()
+    {
+        const int error = pa_context_errno(context_.get());
+        closeLocked();
+        if (error == PA_ERR_NOENTITY)
+            return MMSYSERR_BADDEVICEID;
+        if (error == PA_ERR_NOTSUPPORTED || error == PA_ERR_INVALID)
+            return WAVERR_BADFORMAT;
+        return MMSYSERR_ERROR;
+    }
+
+    MMRESULT cork(bool halt)
+    {
+        if (closed_)
+            return MMSYSERR_INVALHANDLE;
+        PulseService::Lock lock(service_);
+        if (!stream_ || pa_stream_get_state(stream_.get()) != PA_STREAM_READY)
+            return MMSYSERR_NODRIVER;
+        Ack ack;
+        ack.service = &service_;
+        OperationPtr op(pa_stream_cork(stream_.get(), halt ? 1 : 0, onStreamSuccess, &ack));
+        const bool done = service_.finish(op);
+        // Sound that came in before the acknowledgement belongs to the recording.
+        if (halt && pa_stream_get_state(stream_.get()) == PA_STREAM_READY)
+            readAvailable();
+        if (!done || ack.success != 1)
+            return pa_stream_get_state(stream_.get()) == PA_STREAM_READY ? MMSYSERR_ERROR : MMSYSERR_NODRIVER;
+        return MMSYSERR_NOERROR;
+    }
+
+    PulseService &service_;
+    WaveInQueue &queue_;
+    ContextPtr context_;
+    StreamPtr stream_;
+    pa_buffer_attr attr_{};
+    std::size_t fragment_ = 0;
+    bool connected_ = false;
+    bool closed_ = false;
+};
+
+MMRESULT PulseService::open(UINT id, WaveInQueue &queue, std::unique_ptr<WaveInSource> &source)
+{
+    if (!ensureMainloop())
+        return MMSYSERR_NODRIVER;
+    Lock lock(*this);
+    if (!connectLocked())
+        return MMSYSERR_NODRIVER;
+    const bool mapper = id == WAVE_MAPPER;
+    std::string device;
+    if (!mapper) {
+        if (!haveSnapshot_ && !refreshLocked())
+            return MMSYSERR_NODRIVER;
+        if (id >= sources_.size())
+            return MMSYSERR_BADDEVICEID;
+        device = sources_[id].name;
+    }
+    auto pulse = std::make_unique<PulseSource>(*this, queue, context_.get());
+    const MMRESULT result = pulse->connectLocked(mapper ? nullptr : device.c_str(), !mapper);
+    if (result != MMSYSERR_NOERROR) {
+        pulse->closeLocked();
+        return result;
+    }
+    source = std::move(pulse);
+    return MMSYSERR_NOERROR;
+}
+
+void onContextState(pa_context *, void *s)
+{
+    static_cast<PulseService *>(s)->signal();
+}
+
+void onOperationState(pa_operation *, void *s)
+{
+    static_cast<PulseService *>(s)->signal();
+}
+
+void onStreamState(pa_stream *, void *source)
+{
+    static_cast<PulseSource *>(source)->stateChanged();
+}
+
+void onStreamRead(pa_stream *, std::size_t, void *source)
+{
+    static_cast<PulseSource *>(source)->readAvailable();
+}
+
+void onStreamSuccess(pa_stream *, int success, void *a)
+{
+    auto *ack = static_cast<Ack *>(a);
+    ack->success = success;
+    ack->service->signal();
+}
+
+void onServerInfo(pa_context *, const pa_server_info *info, void *l)
+{
+    auto *listing = static_cast<Listing *>(l);
+    if (info && info->default_source_name)
+        listing->defaultSource = info->default_source_name;
+    listing->serverDone = true;
+    listing->service->signal();
+}
+
+void onSourceInfo(pa_context *, const pa_source_info *info, int eol, void *l)
+{
+    auto *listing = static_cast<Listing *>(l);
+    if (eol < 0)
+        listing->failed = true;
+    if (eol != 0) {
+        listing->sourcesDone = true;
+        listing->service->signal();
+        return;
+    }
+    if (!info)
+        return;
+    PulseSourceEntry entry;
+    entry.name = info->name ? info->name : "";
+    entry.description = info->description ? info->description : entry.name;
+    entry.monitor = info->monitor_of_sink != PA_INVALID_INDEX;
+    entry.index = info->index;
+    listing->sources.push_back(std::move(entry));
+}
+
+void onWaitExpired(pa_mainloop_api *, pa_time_event *, const struct timeval *, void *t)
+{
+    auto *timer = static_cast<WaitTimer *>(t);
+    timer->expired = true;
+    timer->service->signal();
+}
+
+} // namespace
+
+WaveInBackend &pulseWaveInBackend()
+{
+    return service();
+}
+
+void pulseWaveInSetServer(const std::string &server)
+{
+    service().setServer(server);
+}
+
+void pulseWaveInShutdown()
+{
+    service().shutdown();
+}
+
+void sortPulseSources(std::vector<PulseSourceEntry> &sources)
+{
+    std::stable_sort(sources.begin(), sources.end(), [](const PulseSourceEntry &a, const PulseSourceEntry &b) {
+        if (a.monitor != b.monitor)
+            return !a.monitor;
+        return a.index < b.index;
+    });
+}
+
+std::size_t pulseFragmentBytes(const WAVEFORMATEX &format, std::size_t smallestBuffer)
+{
+    const std::size_t frame = std::max<std::size_t>(format.nBlockAlign, 1);
+    std::size_t bytes = std::size_t(format.nAvgBytesPerSec) / 100;
+    if (smallestBuffer > 0)
+        bytes = std::min(bytes, smallestBuffer);
+    bytes -= bytes % frame;
+    return std::max(bytes, frame);
+}

@@ -1,0 +1,77 @@
+#pragma once
+// Virtual wave-input devices for tests. While installed they replace the PulseAudio devices
+// for waveInGetNumDevs, waveInGetDevCapsA and waveInOpen (WAVE_MAPPER opens the chosen
+// default). Nothing happens on its own: pump() delivers sound synchronously on the calling
+// thread, and the notices are posted exactly as the real service posts them (deliver them
+// with deliverNotices() or by running the event loop).
+#include "audio/wavein.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+enum class VirtualWaveInCall { Open, Prepare, AddBuffer, Start };
+
+class VirtualWaveIn {
+public:
+    // Sample value for a frame (counted from 0 per open handle, at the handle's rate) and a
+    // channel (0 or 1).
+    using Signal = std::function<std::int16_t(std::uint64_t frame, unsigned channel, unsigned rate)>;
+
+    // Installs devices with these names as ids 0..n-1; defaultDevice is what WAVE_MAPPER opens.
+    // Replaces any virtual devices installed before (their open handles are lost).
+    static void install(const std::vector<std::string> &names, int defaultDevice = 0);
+    // Back to PulseAudio. Virtual handles still open are lost (see MM_WIM_DEVICELOST).
+    static void uninstall();
+    static bool installed();
+    static void setDefault(int device);
+
+    // Every device starts silent.
+    static void setSignal(int device, Signal signal);
+    // Interleaved samples with this many channels, played once at the capture rate, then silence.
+    static void setSamples(int device, std::vector<std::int16_t> interleaved, unsigned channels = 1);
+    static Signal sine(double hz, double amplitude, double phase = 0.0);
+    static Signal constant(std::int16_t value);
+    // The frame number itself (wrapping at 16 bits): shows order, gaps and repeats.
+    static Signal counter();
+
+    // Delivers this much sound now to every started handle of the device (in opening order),
+    // or to one handle. Time is counted exactly: 3 x 1 ms at 22050 Hz gives 66 frames.
+    static void pump(int device, unsigned milliseconds);
+    static void pump(HWAVEIN handle, unsigned milliseconds);
+    static void pumpFrames(HWAVEIN handle, std::size_t frames);
+
+    // The next `times` calls of that kind (on any virtual device) return result instead of
+    // doing anything; times < 0 means until clearFailures().
+    static void failNext(VirtualWaveInCall call, MMRESULT result, int times = 1);
+    static void clearFailures();
+
+    // The device vanishes from under its open handles: each gets its queued buffers back and
+    // MM_WIM_DEVICELOST. The device stays listed and can be opened again.
+    static void loseDevice(int device);
+
+    // Open handles of one device (or of all with -1), in opening order.
+    static std::vector<HWAVEIN> handles(int device = -1);
+    static int deviceOf(HWAVEIN handle);
+    static UINT queuedBuffers(HWAVEIN handle);
+    static bool started(HWAVEIN handle);
+    static WAVEFORMATEX format(HWAVEIN handle);
+    static std::uint64_t framesPumped(HWAVEIN handle);
+
+    // Hands every posted notice to its target now (also runs pending deleteLater()).
+    static void deliverNotices();
+
+    // Installs in its constructor and uninstalls in its destructor.
+    class Devices {
+    public:
+        explicit Devices(const std::vector<std::string> &names, int defaultDevice = 0)
+        {
+            install(names, defaultDevice);
+        }
+        ~Devices() { uninstall(); }
+        Devices(const Devices &) = delete;
+        Devices &operator=(const Devices &) = delete;
+    };
+};

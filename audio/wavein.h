@@ -1,0 +1,209 @@
+#pragma once
+// Wave-input service with the shape of the Windows multimedia API, backed by PulseAudio
+// (or by the virtual devices of virtualwavein.h while a test has them installed).
+//
+// Notices for CALLBACK_WINDOW opens are posted Qt events (WaveInEvent) for the QObject given
+// as the callback; use waveInEventCast() in the receiver's event() to recognise and unpack
+// them. Whatever thread raises them, they are posted to a relay object in the main thread,
+// which hands each to its target in turn (so the order is kept, and a target destroyed
+// meanwhile is skipped). Flush them with QCoreApplication::sendPostedEvents() (no receiver)
+// or by running the event loop.
+//
+// Device ids 0..n-1 index the list taken by the latest waveInGetNumDevs(): real inputs
+// first, then monitors of outputs. The list stays as it is until the next
+// waveInGetNumDevs(), so an id read from waveInGetDevCapsA() opens that same source even if
+// the server's sources change in between (a source gone by then fails the open with
+// MMSYSERR_BADDEVICEID). WAVE_MAPPER always opens the server's current default source.
+
+#include <QEvent>
+#include <QPointer>
+
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class QObject;
+
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using UINT = unsigned int;
+using UINT_PTR = std::uintptr_t;
+using DWORD_PTR = std::uintptr_t;
+using MMRESULT = UINT;
+using MMVERSION = UINT;
+using LPSTR = char *;
+
+struct HWAVEIN__;
+using HWAVEIN = HWAVEIN__ *;
+using LPHWAVEIN = HWAVEIN *;
+
+struct WAVEFORMATEX {
+    WORD wFormatTag;
+    WORD nChannels;
+    DWORD nSamplesPerSec;
+    DWORD nAvgBytesPerSec;
+    WORD nBlockAlign;
+    WORD wBitsPerSample;
+    WORD cbSize;
+};
+using LPWAVEFORMATEX = WAVEFORMATEX *;
+
+// 48 bytes on 64-bit Linux (32 on 32-bit Windows): callers pass sizeof(WAVEHDR).
+struct WAVEHDR {
+    LPSTR lpData;
+    DWORD dwBufferLength;
+    DWORD dwBytesRecorded;
+    DWORD_PTR dwUser;
+    DWORD dwFlags;
+    DWORD dwLoops;
+    WAVEHDR *lpNext; // the service links queued headers through this field
+    DWORD_PTR reserved;
+};
+using PWAVEHDR = WAVEHDR *;
+using LPWAVEHDR = WAVEHDR *;
+
+struct WAVEINCAPSA {
+    WORD wMid;
+    WORD wPid;
+    MMVERSION vDriverVersion;
+    char szPname[32];
+    DWORD dwFormats;
+    WORD wChannels;
+    WORD wReserved1;
+};
+using LPWAVEINCAPSA = WAVEINCAPSA *;
+static_assert(sizeof(WAVEINCAPSA) == 48);
+
+struct MMTIME {
+    UINT wType;
+    union {
+        DWORD ms;
+        DWORD sample;
+        DWORD cb;
+    } u;
+};
+using LPMMTIME = MMTIME *;
+
+inline constexpr UINT WAVE_MAPPER = static_cast<UINT>(-1);
+inline constexpr WORD WAVE_FORMAT_PCM = 1;
+
+inline constexpr DWORD CALLBACK_TYPEMASK = 0x00070000;
+inline constexpr DWORD CALLBACK_NULL = 0x00000000;
+inline constexpr DWORD CALLBACK_WINDOW = 0x00010000;
+inline constexpr DWORD WAVE_FORMAT_QUERY = 0x0001;
+inline constexpr DWORD WAVE_ALLOWSYNC = 0x0002;
+
+inline constexpr DWORD WHDR_DONE = 0x00000001;
+inline constexpr DWORD WHDR_PREPARED = 0x00000002;
+inline constexpr DWORD WHDR_BEGINLOOP = 0x00000004;
+inline constexpr DWORD WHDR_ENDLOOP = 0x00000008;
+inline constexpr DWORD WHDR_INQUEUE = 0x00000010;
+
+inline constexpr UINT TIME_MS = 0x0001;
+inline constexpr UINT TIME_SAMPLES = 0x0002;
+inline constexpr UINT TIME_BYTES = 0x0004;
+
+inline constexpr MMRESULT MMSYSERR_NOERROR = 0;
+inline constexpr MMRESULT MMSYSERR_ERROR = 1;
+inline constexpr MMRESULT MMSYSERR_BADDEVICEID = 2;
+inline constexpr MMRESULT MMSYSERR_NOTENABLED = 3;
+inline constexpr MMRESULT MMSYSERR_ALLOCATED = 4;
+inline constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
+inline constexpr MMRESULT MMSYSERR_NODRIVER = 6;
+inline constexpr MMRESULT MMSYSERR_NOMEM = 7;
+inline constexpr MMRESULT MMSYSERR_NOTSUPPORTED = 8;
+inline constexpr MMRESULT MMSYSERR_BADERRNUM = 9;
+inline constexpr MMRESULT MMSYSERR_INVALFLAG = 10;
+inline constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
+inline constexpr MMRESULT MMSYSERR_HANDLEBUSY = 12;
+inline constexpr MMRESULT MMSYSERR_LASTERROR = 21;
+inline constexpr MMRESULT WAVERR_BASE = 32;
+inline constexpr MMRESULT WAVERR_BADFORMAT = WAVERR_BASE + 0;
+inline constexpr MMRESULT WAVERR_STILLPLAYING = WAVERR_BASE + 1;
+inline constexpr MMRESULT WAVERR_UNPREPARED = WAVERR_BASE + 2;
+inline constexpr MMRESULT WAVERR_SYNC = WAVERR_BASE + 3;
+inline constexpr MMRESULT WAVERR_LASTERROR = WAVERR_BASE + 3;
+
+inline constexpr UINT MM_WIM_OPEN = 0x3BE;
+inline constexpr UINT MM_WIM_CLOSE = 0x3BF;
+inline constexpr UINT MM_WIM_DATA = 0x3C0;
+// Our own notice: the device (or the whole sound server) went away while open. Every buffer
+// that was queued has come back with a data notice before this one; the header is null.
+// Afterwards calls on the handle return MMSYSERR_NODRIVER, except unprepare and close.
+// The value lies in the WM_USER range so it cannot collide with a system notice.
+inline constexpr UINT MM_WIM_DEVICELOST = 0x07C0;
+
+// Capture rates the service accepts.
+inline constexpr DWORD WAVEIN_MIN_RATE = 8000;
+inline constexpr DWORD WAVEIN_MAX_RATE = 48000;
+
+UINT waveInGetNumDevs();
+MMRESULT waveInGetDevCapsA(UINT_PTR uDeviceID, LPWAVEINCAPSA pwic, UINT cbwic);
+MMRESULT waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, const WAVEFORMATEX *pwfx, DWORD_PTR dwCallback,
+                    DWORD_PTR dwInstance, DWORD fdwOpen);
+MMRESULT waveInPrepareHeader(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh);
+MMRESULT waveInUnprepareHeader(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh);
+MMRESULT waveInAddBuffer(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh);
+MMRESULT waveInStart(HWAVEIN hwi);
+MMRESULT waveInStop(HWAVEIN hwi);
+MMRESULT waveInReset(HWAVEIN hwi);
+MMRESULT waveInClose(HWAVEIN hwi);
+MMRESULT waveInGetPosition(HWAVEIN hwi, LPMMTIME pmmt, UINT cbmmt);
+MMRESULT waveInGetErrorTextA(MMRESULT mmrError, LPSTR pszText, UINT cchText);
+
+// Typed form of a CALLBACK_WINDOW open: the notices go to target.
+template <class Target>
+    requires std::derived_from<Target, QObject>
+MMRESULT waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, const WAVEFORMATEX *pwfx, Target *target,
+                    DWORD_PTR dwInstance, DWORD fdwOpen)
+{
+    return waveInOpen(phwi, uDeviceID, pwfx,
+                      reinterpret_cast<DWORD_PTR>(static_cast<QObject *>(target)), dwInstance, fdwOpen);
+}
+
+// Extensions.
+// Bytes of sound lost on this handle because no buffer was queued and the holding ring
+// (two seconds of sound) was full.
+MMRESULT waveInGetDroppedBytes(HWAVEIN hwi, std::uint64_t *pBytes);
+// Buffers added and not yet handed back.
+MMRESULT waveInGetQueuedCount(HWAVEIN hwi, UINT *pCount);
+// Id of the server's default source within the current device list.
+MMRESULT waveInGetDefaultDevice(UINT *puDeviceID);
+// Full UTF-8 description of a device (szPname holds at most 31 bytes of it).
+std::string waveInGetDeviceDescription(UINT uDeviceID);
+// Why the service has no devices (for example "Connection refused"); empty when it has some.
+std::string waveInGetUnavailableReason();
+
+// A posted wave-input notice. message is MM_WIM_OPEN, MM_WIM_CLOSE, MM_WIM_DATA or
+// MM_WIM_DEVICELOST; header is set for MM_WIM_DATA only.
+class WaveInEvent final : public QEvent {
+public:
+    WaveInEvent(UINT message, HWAVEIN handle, WAVEHDR *header, const QPointer<QObject> &target);
+    ~WaveInEvent() override;
+
+    static QEvent::Type eventType();
+    WaveInEvent *clone() const override { return new WaveInEvent(*this); }
+
+    UINT message() const { return message_; }
+    HWAVEIN handle() const { return handle_; }
+    WAVEHDR *header() const { return header_; }
+    QObject *target() const { return target_.data(); }
+
+    // Notices come from a fixed pool so that capture takes no memory per buffer.
+    static void *operator new(std::size_t size);
+    static void operator delete(void *p, std::size_t size);
+
+private:
+    UINT message_;
+    HWAVEIN handle_;
+    WAVEHDR *header_;
+    QPointer<QObject> target_;
+};
+
+// Returns the notice carried by e, or null when e is not a wave-input notice.
+inline const WaveInEvent *waveInEventCast(const QEvent *e)
+{
+    return e && e->type() == WaveInEvent::eventType() ? static_cast<const WaveInEvent *>(e) : nullptr;
+}

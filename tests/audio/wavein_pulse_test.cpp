@@ -1,0 +1,280 @@
+// The wave-input service and the capture component against real PulseAudio daemons:
+// the one scripts/test.sh starts, and private ones these tests start and kill.
+#include "audio/AudioIO.h"
+#include "audio/pulsewavein.h"
+#include "audio/virtualwavein.h"
+#include "audio/wavein.h"
+#include "common/audio_notices.h"
+#include "common/audio_tone.h"
+
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+class PulseWaveIn : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(VirtualWaveIn::installed());
+        ASSERT_TRUE(qEnvironmentVariableIsSet("QUAVREL_TEST_FIFO")) << "run the tests through scripts/test.sh";
+        fifo = qEnvironmentVariable("QUAVREL_TEST_FIFO").toStdString();
+    }
+
+    static int findDevice(const char *description)
+    {
+        const UINT n = waveInGetNumDevs();
+        for (UINT i = 0; i < n; ++i) {
+            WAVEINCAPSA caps{};
+            if (waveInGetDevCapsA(i, &caps, sizeof(caps)) == MMSYSERR_NOERROR &&
+                std::string(caps.szPname) == description)
+                return int(i);
+        }
+        return -1;
+    }
+
+    std::string fifo;
+};
+
+// Points the service at a private daemon for one test and back at the usual one after it.
+struct ServerScope {
+    explicit ServerScope(const std::string &server) { pulseWaveInSetServer(server); }
+    ~ServerScope() { pulseWaveInSetServer(""); }
+};
+
+std::vector<std::int16_t> tail(const std::vector<std::int16_t> &v, std::size_t n)
+{
+    return {v.end() - std::ptrdiff_t(std::min(n, v.size())), v.end()};
+}
+
+} // namespace
+
+TEST_F(PulseWaveIn, ListsTheDaemonsSourcesInputsFirstWithTheDefault)
+{
+    const UINT n = waveInGetNumDevs();
+    ASSERT_GE(n, 2u) << waveInGetUnavailableReason();
+    EXPECT_EQ(waveInGetUnavailableReason(), "");
+    const int pipe = findDevice("PipeSource");
+    const int monitor = findDevice("Monitor of NullSink");
+    ASSERT_GE(pipe, 0);
+    ASSERT_GE(monitor, 0);
+    EXPECT_LT(pipe, monitor) << "real inputs come before monitors";
+    UINT def = 99;
+    ASSERT_EQ(waveInGetDefaultDevice(&def), MMSYSERR_NOERROR);
+    EXPECT_EQ(int(def), pipe);
+    WAVEINCAPSA caps{};
+    ASSERT_EQ(waveInGetDevCapsA(WAVE_MAPPER, &caps, sizeof(caps)), MMSYSERR_NOERROR);
+    EXPECT_STREQ(caps.szPname, "PipeSource");
+    EXPECT_EQ(waveInGetDeviceDescription(UINT(monitor)), "Monitor of NullSink");
+    EXPECT_EQ(waveInGetDevCapsA(n, &caps, sizeof(caps)), MMSYSERR_BADDEVICEID);
+}
+
+TEST_F(PulseWaveIn, TheCaptureComponentHearsAPacedToneExactly)
+{
+    WaveFifoTone tone(fifo, 1000.0, 10000.0);
+    ASSERT_TRUE(tone.opened());
+    QWidget owner;
+    auto *in = new TAudioIn(&owner);
+    in->SetBufferSize(4096);
+    in->SetFrameRate(22050);
+    std::vector<std::int16_t> captured;
+    captured.reserve(22050 * 10);
+    std::vector<std::int32_t> sizes;
+    in->OnBufferFilled = [&](void *buffer, std::int32_t &size) {
+        const auto *s = static_cast<const std::int16_t *>(buffer);
+        captured.insert(captured.end(), s, s + size / 2);
+        sizes.push_back(size);
+        return true;
+    };
+    ASSERT_TRUE(in->StartCapture(in)) << in->ErrorText.toStdString();
+    ASSERT_TRUE(waveRunUntil([&] { return captured.size() >= 22050 * 2; }, 30000))
+        << "captured " << captured.size() << " samples";
+    in->StopNow();
+    tone.stop();
+    EXPECT_EQ(std::count(sizes.begin(), sizes.end(), 4096), std::ptrdiff_t(sizes.size()));
+    const WaveToneMeasure m = waveMeasureTone(tail(captured, 22050), 22050.0);
+    EXPECT_NEAR(m.frequency, 1000.0, 10.0);
+    EXPECT_NEAR(m.amplitude, 10000.0, 100.0);
+}
+
+TEST_F(PulseWaveIn, StopHandsBackAPartFilledBufferAndStartResumes)
+{
+    WaveFifoTone tone(fifo, 1000.0, 8000.0);
+    ASSERT_TRUE(tone.opened());
+    WaveNoticeLog log;
+    const WAVEFORMATEX f = wavePcmFormat(22050, 1);
+    HWAVEIN h = nullptr;
+    ASSERT_EQ(waveInOpen(&h, WAVE_MAPPER, &f, &log, 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+    WaveBuffers buffers(2, 44100); // a second each
+    ASSERT_EQ(buffers.prepareAndAddAll(h), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInStart(h), MMSYSERR_NOERROR);
+    auto position = [&] {
+        MMTIME t{TIME_BYTES, {}};
+        waveInGetPosition(h, &t, sizeof(t));
+        return t.u.cb;
+    };
+    ASSERT_TRUE(waveRunUntil([&] { return position() >= 22050 / 2; }, 20000));
+    ASSERT_EQ(waveInStop(h), MMSYSERR_NOERROR);
+    ASSERT_TRUE(waveRunUntil([&] { return log.count(MM_WIM_DATA) >= 1; }));
+    const auto first = log.data().at(0);
+    EXPECT_EQ(first.header, buffers.header(0));
+    EXPECT_GT(first.bytesRecorded, 0u);
+    EXPECT_LT(first.bytesRecorded, 44100u);
+    EXPECT_EQ(first.bytesRecorded, position()) << "nothing arrives after the stop";
+    UINT queued = 0;
+    waveInGetQueuedCount(h, &queued);
+    EXPECT_EQ(queued, 1u);
+    EXPECT_NEAR(waveMeasureTone(tail(buffers.samples(buffers.header(0)), 4410), 22050).amplitude, 8000, 160);
+
+    ASSERT_EQ(waveInStart(h), MMSYSERR_NOERROR);
+    ASSERT_TRUE(waveRunUntil([&] { return log.count(MM_WIM_DATA) >= 2; }, 20000));
+    EXPECT_EQ(log.data().at(1).header, buffers.header(1));
+    EXPECT_EQ(log.data().at(1).bytesRecorded, 44100u);
+    const WaveToneMeasure m = waveMeasureTone(tail(buffers.samples(buffers.header(1)), 11025), 22050);
+    EXPECT_NEAR(m.frequency, 1000.0, 10.0);
+    EXPECT_NEAR(m.amplitude, 8000.0, 80.0);
+    EXPECT_EQ(waveInReset(h), MMSYSERR_NOERROR);
+    buffers.unprepareAll(h);
+    EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+    ASSERT_TRUE(waveRunUntil([&] { return log.count(MM_WIM_CLOSE) == 1; }));
+}
+
+TEST_F(PulseWaveIn, ADaemonKilledDuringCaptureGivesEveryBufferBack)
+{
+    WavePrivateDaemon daemon;
+    ASSERT_TRUE(daemon.started());
+    ServerScope scope(daemon.server());
+    ASSERT_GE(waveInGetNumDevs(), 2u) << waveInGetUnavailableReason();
+    const int monitor = findDevice("Monitor of NullSink"); // silence at real-time pace
+    ASSERT_GE(monitor, 0);
+
+    WaveNoticeLog log;
+    HWAVEIN h = nullptr;
+    bool lost = false;
+    log.onNotice = [&](const WaveNoticeLog::Entry &e) {
+        if (e.message == MM_WIM_DATA && !lost)
+            waveInAddBuffer(h, e.header, sizeof(WAVEHDR)); // refused once the device is gone
+        if (e.message == MM_WIM_DEVICELOST)
+            lost = true;
+    };
+    const WAVEFORMATEX f = wavePcmFormat(22050, 1);
+    ASSERT_EQ(waveInOpen(&h, UINT(monitor), &f, &log, 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+    WaveBuffers buffers(4, 2205); // 50 ms each... rounded to whole frames
+    ASSERT_EQ(buffers.prepareAndAddAll(h), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInStart(h), MMSYSERR_NOERROR);
+    ASSERT_TRUE(waveRunUntil([&] { return log.count(MM_WIM_DATA) >= 6; }, 20000));
+
+    ASSERT_TRUE(daemon.kill());
+    ASSERT_TRUE(waveRunUntil([&] { return lost; }, 20000));
+    EXPECT_EQ(log.entries.back().message, MM_WIM_DEVICELOST);
+    UINT queued = 99;
+    EXPECT_EQ(waveInGetQueuedCount(h, &queued), MMSYSERR_NOERROR);
+    EXPECT_EQ(queued, 0u);
+    for (int i = 0; i < buffers.count(); ++i) {
+        EXPECT_FALSE(buffers.header(i)->dwFlags & WHDR_INQUEUE) << i;
+        EXPECT_TRUE(buffers.header(i)->dwFlags & WHDR_DONE) << i;
+    }
+    EXPECT_EQ(waveInAddBuffer(h, buffers.header(0), sizeof(WAVEHDR)), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveInStart(h), MMSYSERR_NODRIVER);
+    buffers.unprepareAll(h);
+    EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+    ASSERT_TRUE(waveRunUntil([&] { return log.count(MM_WIM_CLOSE) == 1; }));
+
+    // The next call finds the connection dead and makes a new one.
+    EXPECT_EQ(waveInGetNumDevs(), 0u);
+    ASSERT_TRUE(daemon.start());
+    EXPECT_GE(waveInGetNumDevs(), 2u) << waveInGetUnavailableReason();
+}
+
+TEST_F(PulseWaveIn, ASourceThatGoesAwayLosesItsDevicesOnly)
+{
+    WavePrivateDaemon daemon;
+    ASSERT_TRUE(daemon.started());
+    ServerScope scope(daemon.server());
+    ASSERT_GE(waveInGetNumDevs(), 2u);
+    const int monitor = findDevice("Monitor of NullSink");
+    ASSERT_GE(monitor, 0);
+    WaveNoticeLog log;
+    HWAVEIN h = nullptr;
+    log.onNotice = [&](const WaveNoticeLog::Entry &e) {
+        if (e.message == MM_WIM_DATA && log.count(MM_WIM_DEVICELOST) == 0)
+            waveInAddBuffer(h, e.header, sizeof(WAVEHDR));
+    };
+    const WAVEFORMATEX f = wavePcmFormat(16000, 2);
+    ASSERT_EQ(waveInOpen(&h, UINT(monitor), &f, &log, 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+    WaveBuffers buffers(3, 6400);
+    ASSERT_EQ(buffers.prepareAndAddAll(h), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInStart(h), MMSYSERR_NOERROR);
+    ASSERT_TRUE(waveRunUntil([&] { return log.count(MM_WIM_DATA) >= 2; }, 20000));
+    ASSERT_EQ(daemon.pactl("unload-module module-null-sink"), 0);
+    ASSERT_TRUE(waveRunUntil([&] { return log.count(MM_WIM_DEVICELOST) == 1; }, 20000));
+    UINT queued = 99;
+    waveInGetQueuedCount(h, &queued);
+    EXPECT_EQ(queued, 0u);
+    EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+    // The server itself is still there, with its other source.
+    EXPECT_EQ(waveInGetNumDevs(), 1u);
+    EXPECT_EQ(findDevice("PipeSource"), 0);
+}
+
+TEST_F(PulseWaveIn, TheCaptureComponentSurvivesItsDaemonDying)
+{
+    WavePrivateDaemon daemon;
+    ASSERT_TRUE(daemon.started());
+    ServerScope scope(daemon.server());
+    ASSERT_GE(waveInGetNumDevs(), 2u);
+    QWidget owner;
+    auto *in = new TAudioIn(&owner);
+    in->SetBufferSize(1024);
+    int filled = 0, lostNotices = 0;
+    in->OnBufferFilled = [&](void *, std::int32_t &) { return ++filled, true; };
+    in->OnDeviceLost = [&](QObject *) { ++lostNotices; };
+    WaveFifoTone tone(daemon.fifo(), 500.0, 3000.0);
+    ASSERT_TRUE(in->StartCapture(in)) << in->ErrorText.toStdString();
+    ASSERT_TRUE(waveRunUntil([&] { return filled >= 4; }, 20000));
+    ASSERT_TRUE(daemon.kill());
+    ASSERT_TRUE(waveRunUntil([&] { return lostNotices == 1; }, 20000));
+    EXPECT_FALSE(in->Capturing);
+    EXPECT_FALSE(in->DeviceOpen());
+    EXPECT_EQ(in->ErrorText, InErrorText(MMSYSERR_NODRIVER));
+    tone.stop();
+    in->StopNow(); // harmless on a closed component
+}
+
+TEST_F(PulseWaveIn, NoServerMeansNoDevicesAndSaysWhy)
+{
+    ServerScope scope("unix:/tmp/quavrel-no-server-here/native");
+    EXPECT_EQ(waveInGetNumDevs(), 0u);
+    EXPECT_EQ(waveInGetUnavailableReason(), "Connection refused");
+    HWAVEIN h = nullptr;
+    const WAVEFORMATEX f = wavePcmFormat(22050, 1);
+    EXPECT_EQ(waveInOpen(&h, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NODRIVER);
+    QWidget owner;
+    auto *in = new TAudioIn(&owner);
+    EXPECT_FALSE(in->StartCapture(in));
+    EXPECT_EQ(in->ErrorText, InErrorText(MMSYSERR_NODRIVER));
+    EXPECT_TRUE(owner.findChildren<TCallBackWinIn *>().isEmpty());
+}
+
+TEST_F(PulseWaveIn, TheServiceComesBackAfterBeingPointedElsewhere)
+{
+    {
+        ServerScope scope("unix:/tmp/quavrel-no-server-here/native");
+        EXPECT_EQ(waveInGetNumDevs(), 0u);
+    }
+    EXPECT_GE(waveInGetNumDevs(), 2u);
+    EXPECT_EQ(waveInGetUnavailableReason(), "");
+}
+
+TEST_F(PulseWaveIn, EightBitAndStereoFormatsOpen)
+{
+    for (const WAVEFORMATEX &f : {wavePcmFormat(8000, 1, 8), wavePcmFormat(48000, 2, 16), wavePcmFormat(11025, 2, 8)}) {
+        HWAVEIN h = nullptr;
+        ASSERT_EQ(waveInOpen(&h, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR) << f.nSamplesPerSec;
+        EXPECT_EQ(waveInStart(h), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveInStop(h), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+    }
+}
