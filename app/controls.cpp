@@ -120,6 +120,34 @@ TComboBox::TComboBox(QWidget *parent) : QComboBox(parent)
 
 TEdit::TEdit(const QString &text, QWidget *parent) : QLineEdit(text, parent) {}
 
+void TEdit::setCtl3D(bool on)
+{
+    Ctl3D = on;
+    applyBorder();
+}
+
+void TEdit::setBorderStyle(TBorderStyle style)
+{
+    BorderStyle = style;
+    applyBorder();
+}
+
+void TEdit::applyBorder()
+{
+    setFrame(Ctl3D && BorderStyle == bsSingle);
+    update();
+}
+
+void TEdit::paintEvent(QPaintEvent *event)
+{
+    QLineEdit::paintEvent(event);
+    if (Ctl3D || BorderStyle != bsSingle)
+        return;
+    QPainter p(this);
+    p.setPen(palette().color(QPalette::WindowText));
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
 TSpinEdit::TSpinEdit(QWidget *parent) : QSpinBox(parent)
 {
     setRange(INT_MIN, INT_MAX);

@@ -135,6 +135,16 @@ public:
     bool Ctl3D = true;
     enum TBorderStyle { bsNone = 0, bsSingle = 1 };
     TBorderStyle BorderStyle = bsSingle;
+    // Change the border and show it: a sunken frame with Ctl3D, a flat one-pixel line
+    // without, none at all with bsNone.
+    void setCtl3D(bool on);
+    void setBorderStyle(TBorderStyle style);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void applyBorder();
 };
 
 // A numeric edit with up and down buttons and no bounds. Keys other than digits, '+', '-',

@@ -1,0 +1,278 @@
+#include "style/painters_input.h"
+
+#include "app/controls.h"
+#include "style/XPMenu.h"
+#include "style/canvas.h"
+#include "style/controlkinds.h"
+#include "style/controlsubclass.h"
+
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+
+namespace {
+
+// The combo arrow: rows of five, three and one pixels, starting this far down.
+constexpr int kComboArrowTop = 10;
+constexpr int kComboArrowFromRight = 10;
+constexpr int kComboArrowFromLeft = 5;
+constexpr int kComboStripe = 5;
+constexpr int kCheckBoxInset = 3;
+constexpr int kButtonCorner = 4;
+constexpr int kTagParentFace = 1000;
+
+TRect clientRect(const QWidget *w)
+{
+    return {0, 0, w->width(), w->height()};
+}
+
+bool popupShown(const QComboBox *combo)
+{
+    const QAbstractItemView *view = combo->view();
+    return view && view->window() && view->window() != combo->window() && view->window()->isVisible();
+}
+
+// Qt paints a pick-only combo box as a raised button; clear it to a plain field in the
+// control's colour and put the current item's text back where the style places it.
+void clearComboField(QComboBox *combo, TCanvas &canvas, TColor color)
+{
+    TRect field = clientRect(combo);
+    field.inflate(-1, -1);
+    canvas.setBrush(color);
+    canvas.fillRect(field);
+
+    QStyleOptionComboBox opt;
+    opt.initFrom(combo);
+    opt.editable = combo->isEditable();
+    opt.frame = combo->hasFrame();
+    opt.currentText = combo->currentText();
+    opt.currentIcon = combo->itemIcon(combo->currentIndex());
+    opt.iconSize = combo->iconSize();
+    QPainter &p = canvas.painter();
+    p.save();
+    p.setFont(combo->font());
+    p.setPen(combo->palette().color(QPalette::Text));
+    combo->style()->drawControl(QStyle::CE_ComboBoxLabel, &opt, &p, combo);
+    p.restore();
+}
+
+} // namespace
+
+void PaintComboBox(TControlSubClass &sub, TCanvas &canvas)
+{
+    auto *combo = qobject_cast<QComboBox *>(sub.Control.data());
+    const TXPMenu &menu = *sub.XPMenu;
+    const TColor color = controlColor(combo);
+    const TColor parentBg = parentBackground(combo);
+    const bool rtl = bidiMode(combo) == 1;
+    const bool lit = sub.Hot || sub.Focused;
+
+    TColor arrow = combo->isEnabled() ? clBlack : clWhite;
+    TColor border, button;
+    if (sub.Hot) {
+        border = menu.SchemeSelectBorder;
+        button = menu.SchemeSelect;
+    } else {
+        border = color;
+        button = controlTag(combo) == kTagParentFace ? LightenColor(parentBg, menu.ParentTint) : clBtnFace;
+        if (sub.Focused) {
+            border = LightenColor(menu.SchemeSelectBorder, 60);
+            button = menu.SchemeCheckedArea;
+        }
+    }
+
+    clearComboField(combo, canvas, color);
+
+    TRect r = clientRect(combo);
+    canvas.setBrush(parentBg);
+    canvas.frameRect(r);
+    r.inflate(-1, -1);
+    canvas.setPen(parentBg);
+    canvas.line({r.left, r.top}, {r.right, r.top});
+    r.inflate(0, -1);
+    if (lit)
+        r.inflate(1, 1);
+    canvas.setBrush(color);
+    canvas.frameRect(r);
+    r.bottom += 1;
+    canvas.setBrush(border);
+    canvas.frameRect(r);
+
+    if (popupShown(combo)) {
+        border = menu.SchemeSelectBorder;
+        arrow = clWhite;
+        button = menu.SchemeCheckedAreaSelect;
+    }
+    // Qt has no combo box whose list is always shown, so the button is always drawn.
+
+    r.inflate(-1, -1);
+    if (rtl) {
+        r.right = r.left + kThumbWidth + 1;
+        if (lit)
+            r.right += 2;
+    } else {
+        r.left = r.right - kThumbWidth - 1;
+        if (lit)
+            r.left -= 1;
+    }
+    canvas.setBrush(button);
+    canvas.fillRect(r);
+
+    if (rtl)
+        r.left = r.right - kComboStripe;
+    else
+        r.right = r.left + kComboStripe;
+    canvas.setBrush(color);
+    canvas.fillRect(r);
+
+    const int divider = rtl ? r.left : r.right;
+    canvas.setPen(border);
+    canvas.line({divider, r.top}, {divider, r.bottom});
+
+    r = clientRect(combo);
+    const int x = rtl ? r.left + kComboArrowFromLeft : r.right - kComboArrowFromRight;
+    const int y = r.top + kComboArrowTop;
+    canvas.setPen(arrow);
+    canvas.line({x, y}, {x + 5, y});
+    canvas.line({x + 1, y + 1}, {x + 4, y + 1});
+    canvas.line({x + 2, y + 2}, {x + 3, y + 2});
+}
+
+void PaintEdit(TControlSubClass &sub, TCanvas &canvas)
+{
+    QWidget *edit = sub.Control;
+    const TXPMenu &menu = *sub.XPMenu;
+    if (controlCtl3D(edit)) {
+        // The edit loses its sunken frame; the record stays through the change.
+        sub.Recreating = true;
+        setControlCtl3D(edit, false);
+    }
+    const TColor color = controlColor(edit);
+    const TColor parentBg = parentBackground(edit);
+    TColor border = (sub.Hot || sub.Focused) ? LightenColor(menu.SchemeSelectBorder, 60) : DarkenColor(parentBg, 60);
+    if (sub.SavedBorderStyle == TEdit::bsNone)
+        border = (sub.Hot && !sub.Focused) ? LightenColor(AverageColor({color, parentBg}), 40) : color;
+    canvas.setPen(border);
+    canvas.setHollowBrush();
+    canvas.rectangle(clientRect(edit));
+}
+
+void PaintCheckBox(TControlSubClass &sub, TCanvas &canvas)
+{
+    auto *box = qobject_cast<QCheckBox *>(sub.Control.data());
+    const TXPMenu &menu = *sub.XPMenu;
+    const Qt::CheckState state = box->checkState();
+    const bool grayed = state == Qt::PartiallyChecked;
+
+    TColor fill = clWindow;
+    TColor pen = clBtnShadow;
+    if (sub.Hot || sub.Focused) {
+        fill = menu.SchemeSelect;
+        pen = menu.SchemeSelectBorder;
+    }
+    if (sub.SpaceDown || sub.MouseDown)
+        fill = menu.SchemeCheckedAreaSelect;
+    if (grayed)
+        fill = clSilver;
+
+    TRect r = clientRect(box);
+    r.inflate(0, -kCheckBoxInset);
+    r.top += (r.height() - kThumbWidth) / 2;
+    r.bottom = r.top + kThumbWidth;
+
+    // A Qt check box always shows its caption right of the box (mirrored right to left).
+    constexpr int alignment = 1;
+    const int bidi = bidiMode(box);
+    if ((bidi == 0 && alignment == 0) || (bidi == 1 && alignment == 1))
+        r.left = r.right - kThumbWidth + 1;
+    else if ((bidi == 0 && alignment == 1) || (bidi == 1 && alignment == 0))
+        r.right = r.left + kThumbWidth - 1;
+
+    canvas.setBrush(controlColor(box));
+    canvas.fillRect(r);
+    r.inflate(-2, -2);
+    canvas.setPen(pen);
+    canvas.setBrush(fill);
+    canvas.rectangle(r);
+
+    if (state == Qt::Unchecked)
+        return;
+    TColor mark = clHighlight;
+    if (!box->isEnabled())
+        mark = menu.SchemeDisabled;
+    else if (sub.SpaceDown || sub.MouseDown)
+        mark = clWindow;
+    else if (grayed)
+        mark = clGray;
+    canvas.setPen(mark);
+    const int x = r.left, y = r.bottom;
+    for (int i = 0; i < 3; ++i)
+        canvas.polyline({{x + 2, y - i - 5}, {x + 4, y - i - 3}, {x + 9, y - i - 8}});
+}
+
+void PaintPushButton(TControlSubClass &sub, TCanvas &canvas)
+{
+    auto *button = qobject_cast<QPushButton *>(sub.Control.data());
+    const TXPMenu &menu = *sub.XPMenu;
+    const TColor parentBg = parentBackground(button);
+    const bool parentFace = controlTag(button) == kTagParentFace;
+
+    TColor face, base;
+    if (sub.Hot) {
+        face = LightenColor(parentFace ? parentBg : clBtnFace, menu.ParentTintHot);
+        base = LightenColor(menu.SchemeSelectBorder, 60);
+    } else {
+        face = parentFace ? LightenColor(parentBg, menu.ParentTint) : menu.SchemeIconBack;
+        base = sub.Focused ? LightenColor(menu.SchemeSelectBorder, 60) : clBtnShadow;
+    }
+
+    const TRect r = clientRect(button);
+    const int w = r.width(), h = r.height();
+    canvas.setBrush(parentBg);
+    canvas.fillRect(r);
+    canvas.setBrush(face);
+    canvas.setPen(LightenColor(base, 30));
+    canvas.roundRect(r, kButtonCorner, kButtonCorner);
+
+    if (button->isEnabled()) {
+        canvas.setPen(DarkenColor(base, 50));
+        if (sub.SpaceDown || (sub.MouseDown && sub.Hot))
+            canvas.polyline({{r.left, r.bottom - 2}, {r.left, r.top + 1}, {r.left + 1, r.top}, {r.right - 1, r.top}});
+        else
+            canvas.polyline({{r.right - 1, r.top + 1},
+                             {r.right - 1, r.bottom - 2},
+                             {r.right - 2, r.bottom - 1},
+                             {r.left, r.bottom - 1}});
+    }
+
+    const QString caption = button->text();
+    const TColor textColor = fontColor(button);
+    const unsigned rtl = readsRightToLeft(button) ? DT_RTLREADING : 0;
+    canvas.setFont(button->font(), textColor);
+    const QSize extent = caption.isEmpty() ? QSize(0, 0) : canvas.textExtent(caption, DT_CALCRECT | rtl);
+    TRect text;
+    text.left = (w - extent.width()) / 2;
+    text.right = text.left + extent.width();
+    text.top = (h - extent.height()) / 2;
+    text.bottom = text.top + extent.height();
+    const unsigned format = DT_CENTER | DT_VCENTER | rtl;
+
+    if (button->isDefault() && button->isEnabled() && !caption.isEmpty()) {
+        // A default button's caption stands in a soft shadow, darker toward the lower right.
+        const struct { int dx, dy, amount; } halo[] = {{-1, 0, 30}, {0, -1, 30}, {1, 0, 40}, {1, 1, 60}};
+        for (const auto &pass : halo) {
+            TRect shifted = text;
+            shifted.left += pass.dx;
+            shifted.right += pass.dx;
+            shifted.top += pass.dy;
+            shifted.bottom += pass.dy;
+            const TColor shade = DarkenColor(face, pass.amount);
+            DrawCaptionText(canvas, caption, button->font(), shade, shade, format, shifted, true);
+        }
+    }
+    DrawCaptionText(canvas, caption, button->font(), textColor, menu.SchemeDisabled, format, text, button->isEnabled());
+}

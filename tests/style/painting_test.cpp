@@ -1,0 +1,555 @@
+#include "events.h"
+#include "testwindow.h"
+
+#include "style/controlsubclass.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <gtest/gtest.h>
+
+namespace {
+
+// A form holding one control of interest, styled and shown.
+struct Stage {
+    TForm form;
+    TXPMenu *menu = nullptr;
+
+    Stage()
+    {
+        form.resize(400, 200);
+        QFont font(QStringLiteral("MS Sans Serif"));
+        font.setPixelSize(11);
+        form.setFont(font);
+    }
+    template <typename T>
+    T *add(T *control, int x, int y, int w, int h)
+    {
+        control->setGeometry(x, y, w, h);
+        return control;
+    }
+    void activate()
+    {
+        menu = new TXPMenu(&form);
+        menu->setActive(true);
+        form.show();
+    }
+    TColor formColor() const { return fromQColor(form.palette().color(QPalette::Window)); }
+};
+
+// An olive glyph with a red square from (3, 3) to (12, 12); a second image, when asked
+// for, holds only a white square from (6, 6) to (9, 9).
+QPixmap squareGlyph(int images)
+{
+    QImage strip(16 * images, 16, QImage::Format_RGB32);
+    strip.fill(QColor(128, 128, 0));
+    QPainter p(&strip);
+    p.fillRect(QRect(3, 3, 10, 10), QColor(255, 0, 0));
+    if (images > 1)
+        p.fillRect(QRect(16 + 6, 6, 4, 4), QColor(255, 255, 255));
+    p.end();
+    return QPixmap::fromImage(strip);
+}
+
+} // namespace
+
+TEST(StylePaint, HotComboIsFramedInTheSelectBorderWithAWiderButton)
+{
+    Stage s;
+    auto *combo = s.add(new TComboBox(&s.form), 10, 10, 100, 21);
+    combo->addItems({QStringLiteral("44100")});
+    s.activate();
+    const TColor border = ColorToRGB(s.menu->SchemeSelectBorder);
+    const TColor select = ColorToRGB(s.menu->SchemeSelect);
+    const TColor parentBg = s.formColor();
+
+    const QImage cold = grabOf(combo);
+    EXPECT_EQ(pixelAt(cold, 0, 10), parentBg);
+    EXPECT_EQ(pixelAt(cold, 1, 10), clWhite);
+    EXPECT_EQ(pixelAt(cold, 97, 10), ColorToRGB(clBtnFace));
+    EXPECT_EQ(pixelAt(cold, 98, 10), clWhite);
+    EXPECT_EQ(pixelAt(cold, 87, 2), clWhite);
+    EXPECT_EQ(pixelAt(cold, 83, 10), clWhite); // the field-coloured stripe
+    EXPECT_EQ(pixelAt(cold, 92, 12), clBlack);
+
+    sendEnter(combo);
+    const QImage hot = grabOf(combo);
+    for (QPoint p : {QPoint(0, 10), QPoint(99, 10), QPoint(50, 1), QPoint(50, 20), QPoint(86, 10)})
+        EXPECT_EQ(pixelAt(hot, p.x(), p.y()), border) << p.x() << "," << p.y();
+    EXPECT_EQ(pixelAt(hot, 50, 0), parentBg);
+    EXPECT_EQ(pixelAt(hot, 98, 10), select);
+    EXPECT_EQ(pixelAt(hot, 87, 2), select);
+    EXPECT_EQ(pixelAt(hot, 83, 10), clWhite);
+    for (QPoint p : {QPoint(90, 10), QPoint(94, 10), QPoint(91, 11), QPoint(93, 11), QPoint(92, 12)})
+        EXPECT_EQ(pixelAt(hot, p.x(), p.y()), clBlack);
+    EXPECT_EQ(pixelAt(hot, 95, 10), select);
+}
+
+TEST(StylePaint, FocusedComboTakesTheCheckedAreaButton)
+{
+    Stage s;
+    auto *combo = s.add(new TComboBox(&s.form), 10, 10, 100, 21);
+    s.activate();
+    QApplication::setActiveWindow(&s.form);
+    combo->setFocus();
+    if (!combo->hasFocus())
+        GTEST_SKIP() << "no keyboard focus on this platform";
+    sendLeave(combo); // focus made it hot; the pointer is elsewhere
+    const QImage img = grabOf(combo);
+    EXPECT_EQ(pixelAt(img, 98, 10), ColorToRGB(s.menu->SchemeCheckedArea));
+    EXPECT_EQ(pixelAt(img, 0, 10), LightenColor(s.menu->SchemeSelectBorder, 60));
+}
+
+TEST(StylePaint, DisabledComboDrawsAWhiteArrow)
+{
+    Stage s;
+    auto *combo = s.add(new TComboBox(&s.form), 10, 10, 100, 21);
+    combo->setEnabled(false);
+    s.activate();
+    const QImage img = grabOf(combo);
+    for (QPoint p : {QPoint(90, 10), QPoint(94, 10), QPoint(92, 12)})
+        EXPECT_EQ(pixelAt(img, p.x(), p.y()), clWhite);
+    EXPECT_EQ(pixelAt(img, 96, 15), ColorToRGB(clBtnFace));
+}
+
+TEST(StylePaint, ComboWithTag1000TakesItsButtonFromTheParent)
+{
+    Stage s;
+    auto *panel = s.add(new TPanel(QString(), &s.form), 0, 0, 200, 60);
+    panel->setColor(QColor(0, 0, 0));
+    auto *combo = s.add(new TComboBox(panel), 10, 10, 100, 21);
+    setControlTag(combo, 1000);
+    s.activate();
+    const QImage img = grabOf(combo);
+    EXPECT_EQ(pixelAt(img, 96, 10), LightenColor(clBlack, 16));
+    EXPECT_EQ(pixelAt(img, 0, 10), clBlack);
+}
+
+TEST(StylePaint, EditOutlineDarkWhenColdAndSelectBorderWhenHot)
+{
+    Stage s;
+    auto *edit = s.add(new TEdit(QStringLiteral("default.mp3"), &s.form), 10, 10, 120, 21);
+    s.activate();
+    grabOf(edit);
+    const QImage cold = grabOf(edit);
+    const TColor dark = DarkenColor(s.formColor(), 60);
+    for (QPoint p : {QPoint(0, 10), QPoint(119, 10), QPoint(60, 0), QPoint(60, 20), QPoint(0, 0), QPoint(119, 20)})
+        EXPECT_EQ(pixelAt(cold, p.x(), p.y()), dark) << p.x() << "," << p.y();
+    EXPECT_EQ(pixelAt(cold, 1, 10), clWhite);
+
+    sendEnter(edit);
+    const QImage hot = grabOf(edit);
+    EXPECT_EQ(pixelAt(hot, 0, 10), LightenColor(s.menu->SchemeSelectBorder, 60));
+    EXPECT_EQ(pixelAt(hot, 119, 20), LightenColor(s.menu->SchemeSelectBorder, 60));
+}
+
+TEST(StylePaint, BorderlessEditOutlinesInItsOwnColour)
+{
+    Stage s;
+    auto *edit = s.add(new TEdit(QString(), &s.form), 10, 10, 120, 21);
+    edit->setBorderStyle(TEdit::bsNone);
+    s.activate();
+    EXPECT_EQ(pixelAt(grabOf(edit), 0, 10), clWhite);
+    sendEnter(edit);
+    EXPECT_EQ(pixelAt(grabOf(edit), 0, 10), LightenColor(AverageColor({clWhite, s.formColor()}), 40));
+}
+
+struct CheckCase {
+    const char *name;
+    Qt::CheckState state;
+    bool enabled;
+};
+
+class CheckMark : public testing::TestWithParam<CheckCase>
+{
+};
+
+TEST_P(CheckMark, TickAndBoxColours)
+{
+    const CheckCase &c = GetParam();
+    Stage s;
+    auto *box = s.add(new TCheckBox(QStringLiteral("捕获声音即自动录音"), &s.form), 10, 10, 137, 17);
+    box->setTristate(true);
+    box->setCheckState(c.state);
+    box->setEnabled(c.enabled);
+    s.activate();
+    const QImage img = grabOf(box);
+    // Box outline from (2, 3) to (12, 14); the tick runs from (4, 8..10) down to (6, 10..12)
+    // and up to (10, 6..8).
+    EXPECT_EQ(pixelAt(img, 2, 8), ColorToRGB(clBtnShadow));
+    EXPECT_EQ(pixelAt(img, 12, 14), ColorToRGB(clBtnShadow));
+    EXPECT_EQ(pixelAt(img, 0, 8), fromQColor(box->palette().color(QPalette::Window)));
+
+    TColor fill = ColorToRGB(clWindow);
+    TColor mark = fill;
+    if (c.state == Qt::PartiallyChecked)
+        fill = clSilver;
+    if (c.state != Qt::Unchecked)
+        mark = !c.enabled ? ColorToRGB(s.menu->SchemeDisabled)
+                          : (c.state == Qt::PartiallyChecked ? clGray : ColorToRGB(clHighlight));
+    EXPECT_EQ(pixelAt(img, 10, 12), fill);
+    EXPECT_EQ(pixelAt(img, 4, 5), fill);
+    for (QPoint p : {QPoint(4, 8), QPoint(5, 10), QPoint(6, 12), QPoint(8, 9), QPoint(10, 6)})
+        EXPECT_EQ(pixelAt(img, p.x(), p.y()), mark) << p.x() << "," << p.y();
+}
+
+INSTANTIATE_TEST_SUITE_P(States, CheckMark,
+                         testing::Values(CheckCase{"Checked", Qt::Checked, true},
+                                         CheckCase{"Grayed", Qt::PartiallyChecked, true},
+                                         CheckCase{"DisabledChecked", Qt::Checked, false},
+                                         CheckCase{"Unchecked", Qt::Unchecked, true}),
+                         [](const testing::TestParamInfo<CheckCase> &info) { return std::string(info.param.name); });
+
+TEST(StylePaint, PressedCheckBoxFillsItsBoxAndWhitensTheTick)
+{
+    Stage s;
+    auto *box = s.add(new TCheckBox(QStringLiteral("x"), &s.form), 10, 10, 137, 17);
+    box->setChecked(true);
+    s.activate();
+    sendSpace(box, true);
+    const QImage img = grabOf(box);
+    EXPECT_EQ(pixelAt(img, 10, 12), ColorToRGB(s.menu->SchemeCheckedAreaSelect));
+    EXPECT_EQ(pixelAt(img, 8, 9), ColorToRGB(clWindow));
+    sendSpace(box, false);
+}
+
+namespace {
+
+struct ButtonStage : Stage {
+    TButton *button = nullptr;
+    ButtonStage()
+    {
+        button = add(new TButton(QString(), &form), 10, 10, 75, 25);
+        activate();
+    }
+    QImage shot() { return grabOf(button); }
+};
+
+} // namespace
+
+TEST(StylePushButton, RaisedWhenIdle)
+{
+    ButtonStage s;
+    const QImage img = s.shot();
+    const TColor base = ColorToRGB(clBtnShadow);
+    EXPECT_EQ(pixelAt(img, 74, 12), DarkenColor(base, 50));
+    EXPECT_EQ(pixelAt(img, 40, 24), DarkenColor(base, 50));
+    EXPECT_EQ(pixelAt(img, 0, 12), LightenColor(base, 30));
+    EXPECT_EQ(pixelAt(img, 40, 0), LightenColor(base, 30));
+    EXPECT_EQ(pixelAt(img, 37, 12), ColorToRGB(s.menu->SchemeIconBack));
+    EXPECT_EQ(pixelAt(img, 0, 0), s.formColor());
+}
+
+TEST(StylePushButton, SunkenWhenPressedWithTheMouseOverIt)
+{
+    ButtonStage s;
+    sendEnter(s.button);
+    sendPress(s.button);
+    const QImage img = s.shot();
+    const TColor base = LightenColor(s.menu->SchemeSelectBorder, 60);
+    EXPECT_EQ(pixelAt(img, 0, 12), DarkenColor(base, 50));
+    EXPECT_EQ(pixelAt(img, 40, 0), DarkenColor(base, 50));
+    EXPECT_EQ(pixelAt(img, 74, 12), LightenColor(base, 30));
+    EXPECT_EQ(pixelAt(img, 37, 12), LightenColor(clBtnFace, 40));
+    sendRelease(s.button);
+}
+
+TEST(StylePushButton, SunkenWhenPressedWithTheSpaceKeyHotOrNot)
+{
+    ButtonStage s;
+    sendSpace(s.button, true);
+    const QImage img = s.shot();
+    const TColor base = ColorToRGB(clBtnShadow);
+    EXPECT_EQ(pixelAt(img, 0, 12), DarkenColor(base, 50));
+    EXPECT_EQ(pixelAt(img, 74, 12), LightenColor(base, 30));
+    sendSpace(s.button, false);
+    EXPECT_EQ(pixelAt(s.shot(), 74, 12), DarkenColor(base, 50));
+}
+
+TEST(StylePushButton, RaisedWhenPressedButDraggedOff)
+{
+    ButtonStage s;
+    sendEnter(s.button);
+    sendPress(s.button);
+    sendLeave(s.button);
+    ASSERT_TRUE(TControlSubClass::recordOf(s.button)->MouseDown);
+    const QImage img = s.shot();
+    const TColor base = ColorToRGB(clBtnShadow);
+    EXPECT_EQ(pixelAt(img, 74, 12), DarkenColor(base, 50));
+    EXPECT_EQ(pixelAt(img, 0, 12), LightenColor(base, 30));
+    sendRelease(s.button);
+}
+
+TEST(StylePushButton, DisabledHasNoShading)
+{
+    ButtonStage s;
+    s.button->setEnabled(false);
+    const QImage img = s.shot();
+    EXPECT_EQ(pixelAt(img, 74, 12), LightenColor(clBtnShadow, 30));
+}
+
+TEST(StylePushButton, Tag1000TakesItsFaceFromABlackParent)
+{
+    Stage s;
+    auto *panel = s.add(new TPanel(QString(), &s.form), 0, 0, 200, 60);
+    panel->setColor(Qt::black);
+    auto *button = s.add(new TButton(QString(), panel), 10, 10, 75, 25);
+    setControlTag(button, 1000);
+    s.activate();
+    EXPECT_EQ(pixelAt(grabOf(button), 37, 12), LightenColor(clBlack, 16));
+    sendEnter(button);
+    EXPECT_EQ(pixelAt(grabOf(button), 37, 12), LightenColor(clBlack, 40));
+}
+
+TEST(StylePushButton, CaptionIsDrawnInTheFontColourOrTheDisabledColour)
+{
+    Stage s;
+    auto *button = s.add(new TButton(QStringLiteral("WWWW"), &s.form), 10, 10, 75, 25);
+    s.activate();
+    const auto countColour = [](const QImage &img, TColor c) {
+        int n = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                n += pixelAt(img, x, y) == c;
+        return n;
+    };
+    EXPECT_GT(countColour(grabOf(button), clBlack), 0);
+    button->setEnabled(false);
+    const QImage img = grabOf(button);
+    EXPECT_EQ(countColour(img, clBlack), 0);
+    EXPECT_GT(countColour(img, ColorToRGB(s.menu->SchemeDisabled)), 0);
+}
+
+namespace {
+
+struct SpeedStage : Stage {
+    TSpeedButton *button = nullptr;
+    explicit SpeedStage(int images, bool enabled = true)
+    {
+        button = add(new TSpeedButton(QString(), &form), 10, 10, 52, 22);
+        button->setGlyph(squareGlyph(images), images);
+        button->setEnabled(enabled);
+        activate();
+    }
+};
+
+} // namespace
+
+TEST(StyleSpeedButton, IdleGlyphIsFadedAndSitsOnTheFace)
+{
+    SpeedStage s(1);
+    const QImage img = grabOf(s.button);
+    // Glyph rectangle (18, 2), drawn one lower: the red square covers (21, 6) to (30, 15).
+    EXPECT_EQ(pixelAt(img, 21, 6), LightenColor(RGB(255, 0, 0), 30));
+    EXPECT_EQ(pixelAt(img, 30, 15), LightenColor(RGB(255, 0, 0), 30));
+    EXPECT_EQ(pixelAt(img, 20, 5), ColorToRGB(s.menu->SchemeIconBack));
+    EXPECT_EQ(pixelAt(img, 51, 11), DarkenColor(clBtnShadow, 50));
+    EXPECT_EQ(pixelAt(img, 0, 11), LightenColor(clBtnShadow, 30));
+}
+
+TEST(StyleSpeedButton, HotGlyphRisesOnePixelWithItsShadow)
+{
+    SpeedStage s(1);
+    sendEnter(s.button);
+    const QImage img = grabOf(s.button);
+    const TColor red = RGB(255, 0, 0);
+    const TColor shadow = DarkenColor(s.menu->SchemeSelect, 50);
+    EXPECT_EQ(pixelAt(img, 20, 5), red);
+    EXPECT_EQ(pixelAt(img, 29, 14), red);
+    EXPECT_EQ(pixelAt(img, 30, 15), shadow);
+    EXPECT_EQ(pixelAt(img, 31, 16), shadow);
+    EXPECT_EQ(pixelAt(img, 22, 16), shadow);
+    EXPECT_EQ(pixelAt(img, 32, 17), LightenColor(clBtnFace, 40));
+    EXPECT_EQ(pixelAt(img, 0, 11), LightenColor(LightenColor(s.menu->SchemeSelectBorder, 60), 30));
+
+    sendLeave(s.button);
+    EXPECT_EQ(pixelAt(grabOf(s.button), 21, 6), LightenColor(red, 30));
+}
+
+TEST(StyleSpeedButton, DisabledWithOneImageGreysTheFirst)
+{
+    SpeedStage s(1, false);
+    const QImage img = grabOf(s.button);
+    // Red: (255 + 0 + 0) div 3 + 10 = 95, lightened by 40 percent: 159. The olive ground
+    // greys to the same value and still stays transparent.
+    EXPECT_EQ(pixelAt(img, 21, 6), RGB(159, 159, 159));
+    EXPECT_EQ(pixelAt(img, 30, 15), RGB(159, 159, 159));
+    EXPECT_EQ(pixelAt(img, 20, 5), ColorToRGB(s.menu->SchemeIconBack));
+    EXPECT_EQ(pixelAt(img, 51, 11), LightenColor(clBtnShadow, 30));
+}
+
+TEST(StyleSpeedButton, DisabledWithTwoImagesGreysTheSecond)
+{
+    SpeedStage s(2, false);
+    const QImage img = grabOf(s.button);
+    EXPECT_EQ(pixelAt(img, 21, 6), ColorToRGB(s.menu->SchemeIconBack));
+    // White: min(240, 255 + 10) = 240, lightened by 40 percent: 246.
+    EXPECT_EQ(pixelAt(img, 24, 9), RGB(246, 246, 246));
+}
+
+TEST(StyleSpeedButton, LatchedUnderTheMouseTakesTheCheckedAreaSelect)
+{
+    SpeedStage s(1);
+    s.button->Down = true;
+    sendEnter(s.button);
+    const QImage img = grabOf(s.button);
+    EXPECT_EQ(pixelAt(img, 5, 11), ColorToRGB(s.menu->SchemeCheckedAreaSelect));
+    EXPECT_EQ(pixelAt(img, 51, 11), LightenColor(s.menu->SchemeSelectBorder, 30));
+    EXPECT_EQ(pixelAt(img, 0, 11), DarkenColor(s.menu->SchemeSelectBorder, 50));
+    // Pressed: no rise, no fading.
+    EXPECT_EQ(pixelAt(img, 21, 6), RGB(255, 0, 0));
+}
+
+TEST(StyleSpeedButton, EmptyCaptionCentresTheGlyphWithoutSpacing)
+{
+    Stage s;
+    auto *button = s.add(new TSpeedButton(QString(), &s.form), 10, 10, 52, 22);
+    button->setGlyph(squareGlyph(1), 1);
+    button->Spacing = 10;
+    button->Layout = TSpeedButton::blGlyphRight;
+    s.activate();
+    // Glyph right: GR.right = (0 + 16 + 0 + 52) div 2 = 34, top = 3, drawn at y 4.
+    const QImage img = grabOf(button);
+    EXPECT_EQ(pixelAt(img, 21, 7), LightenColor(RGB(255, 0, 0), 30));
+    EXPECT_EQ(pixelAt(img, 30, 16), LightenColor(RGB(255, 0, 0), 30));
+    EXPECT_EQ(pixelAt(img, 20, 7), ColorToRGB(s.menu->SchemeIconBack));
+}
+
+TEST(StylePanel, LoweredInnerBevelIsDarkAboveAndLightBelow)
+{
+    Stage s;
+    auto *panel = s.add(new TPanel(QStringLiteral("0:00:00"), &s.form), 10, 10, 73, 20);
+    s.activate();
+    const QImage img = grabOf(panel);
+    const TColor color = fromQColor(panel->color());
+    const TColor dark = DarkenColor(color, 60), light = LightenColor(color, 60);
+    EXPECT_EQ(pixelAt(img, 0, 10), dark);
+    EXPECT_EQ(pixelAt(img, 36, 0), dark);
+    EXPECT_EQ(pixelAt(img, 72, 10), light);
+    EXPECT_EQ(pixelAt(img, 36, 19), light);
+    EXPECT_EQ(pixelAt(img, 72, 0), light);
+    EXPECT_EQ(pixelAt(img, 0, 19), light);
+}
+
+TEST(StylePanel, RaisedOuterAndLoweredInnerWithABorder)
+{
+    Stage s;
+    auto *panel = s.add(new TPanel(QString(), &s.form), 10, 10, 60, 30);
+    panel->BevelOuter = TPanel::bvRaised;
+    panel->BorderWidth = 2;
+    s.activate();
+    const QImage img = grabOf(panel);
+    const TColor color = fromQColor(panel->color());
+    const TColor dark = DarkenColor(color, 60), light = LightenColor(color, 60);
+    EXPECT_EQ(pixelAt(img, 0, 15), light);
+    EXPECT_EQ(pixelAt(img, 59, 15), dark);
+    // Outer bevel leaves (1, 1, 59, 29); the border takes two more.
+    EXPECT_EQ(pixelAt(img, 3, 15), dark);
+    EXPECT_EQ(pixelAt(img, 56, 15), light);
+}
+
+TEST(StylePanel, BothBevelsNoneDrawsNothing)
+{
+    Stage s;
+    auto *panel = s.add(new TPanel(QString(), &s.form), 10, 10, 60, 30);
+    panel->BevelInner = TPanel::bvNone;
+    s.activate();
+    const TColor color = fromQColor(panel->color());
+    const QImage img = grabOf(panel);
+    EXPECT_NE(pixelAt(img, 0, 15), DarkenColor(color, 60));
+    EXPECT_NE(pixelAt(img, 59, 15), LightenColor(color, 60));
+}
+
+namespace {
+
+struct GroupStage : Stage {
+    TGroupBox *box = nullptr;
+    TColor boxColor = RGB(200, 220, 240);
+    TColor parentColor = RGB(250, 240, 200);
+    int th = 0;
+    explicit GroupStage(const QString &caption, bool ctl3d)
+    {
+        QPalette pal = form.palette();
+        pal.setColor(QPalette::Window, toQColor(parentColor));
+        form.setPalette(pal);
+        box = add(new TGroupBox(caption, &form), 10, 10, 200, 100);
+        box->Ctl3D = ctl3d;
+        QPalette boxPal = box->palette();
+        boxPal.setColor(QPalette::Window, toQColor(boxColor));
+        box->setPalette(boxPal);
+        th = QFontMetrics(box->font()).boundingRect(QRect(), Qt::TextSingleLine, caption.isEmpty() ? QStringLiteral(" ") : caption).height();
+        activate();
+    }
+};
+
+} // namespace
+
+TEST(StyleGroupBox, FlatFrameWithAGapForTheCaption)
+{
+    GroupStage s(QStringLiteral("    "), false);
+    const QImage img = grabOf(s.box);
+    const TColor dark = DarkenColor(s.boxColor, 60);
+    const int line = s.th / 2 + 1;
+    EXPECT_EQ(pixelAt(img, 0, 50), dark);
+    EXPECT_EQ(pixelAt(img, 199, 50), dark);
+    EXPECT_EQ(pixelAt(img, 100, 99), dark);
+    EXPECT_EQ(pixelAt(img, 4, line), dark);
+    EXPECT_EQ(pixelAt(img, 150, line), dark);
+    EXPECT_EQ(pixelAt(img, 10, line), s.boxColor); // the gap behind the caption
+    EXPECT_EQ(pixelAt(img, 100, 0), s.parentColor);
+    EXPECT_EQ(pixelAt(img, 100, line - 1), s.parentColor);
+    EXPECT_EQ(pixelAt(img, 100, 50), s.boxColor);
+}
+
+TEST(StyleGroupBox, Ctl3DFrameIsLightAboveAndDarkBelow)
+{
+    GroupStage s(QStringLiteral("状态信息"), true);
+    const QImage img = grabOf(s.box);
+    const TColor dark = DarkenColor(s.boxColor, 60), light = LightenColor(s.boxColor, 60);
+    const int line = s.th / 2 + 1;
+    EXPECT_EQ(pixelAt(img, 0, 50), light);
+    EXPECT_EQ(pixelAt(img, 4, line), light);
+    EXPECT_EQ(pixelAt(img, 190, line), light);
+    EXPECT_EQ(pixelAt(img, 199, 50), dark);
+    EXPECT_EQ(pixelAt(img, 100, 99), dark);
+    int captionInk = 0;
+    for (int x = 9; x < 80; ++x)
+        for (int y = 0; y < s.th; ++y)
+            captionInk += pixelAt(img, x, y) != s.boxColor && pixelAt(img, x, y) != s.parentColor;
+    EXPECT_GT(captionInk, 0);
+}
+
+TEST(StyleGroupBox, EmptyCaptionReservesTheHeightOfABlank)
+{
+    GroupStage s(QString(), false);
+    const QImage img = grabOf(s.box);
+    const int line = s.th / 2 + 1;
+    ASSERT_GT(s.th, 4);
+    EXPECT_EQ(pixelAt(img, 100, line), DarkenColor(s.boxColor, 60));
+    EXPECT_EQ(pixelAt(img, 100, line - 1), s.parentColor);
+}
+
+TEST(StyleProgressBar, FlatFrameSurvivesEveryChangeOfPosition)
+{
+    Stage s;
+    auto *bar = s.add(new TProgressBar(&s.form), 10, 10, 313, 17);
+    bar->setRange(0, 100);
+    s.activate();
+    const TColor frame = DarkenColor(s.formColor(), 60);
+    for (int value : {0, 37, 100, 5, 64}) {
+        bar->setValue(value);
+        const QImage img = grabOf(bar);
+        for (QPoint p : {QPoint(0, 8), QPoint(312, 8), QPoint(150, 0), QPoint(150, 16), QPoint(1, 0)})
+            EXPECT_EQ(pixelAt(img, p.x(), p.y()), frame) << value << " at " << p.x() << "," << p.y();
+    }
+    sendEnter(bar);
+    EXPECT_EQ(pixelAt(grabOf(bar), 0, 8), ColorToRGB(s.menu->SchemeSelectBorder));
+}
+
+TEST(StyleUnhooked, ControlsPaintThemselvesAgainAfterDeactivation)
+{
+    ButtonStage s;
+    ASSERT_EQ(pixelAt(s.shot(), 37, 12), ColorToRGB(s.menu->SchemeIconBack));
+    s.menu->setActive(false);
+    const QImage plain = s.shot();
+    EXPECT_NE(pixelAt(plain, 74, 12), DarkenColor(clBtnShadow, 50));
+}
