@@ -49,6 +49,15 @@ TBevel::TBevel(QWidget *parent) : QFrame(parent)
     setFrameStyle(QFrame::NoFrame);
 }
 
+void TBevel::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setPen(palette().color(QPalette::Light));
+    p.drawLine(0, 0, width() - 1, 0);
+    p.setPen(palette().color(QPalette::Dark));
+    p.drawLine(0, 1, width() - 1, 1);
+}
+
 TGroupBox::TGroupBox(const QString &caption, QWidget *parent) : QGroupBox(caption, parent) {}
 
 TButton::TButton(const QString &caption, QWidget *parent) : QPushButton(caption, parent)

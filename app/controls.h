@@ -55,11 +55,15 @@ public:
     QColor color() const;
 };
 
+// A raised line along the top edge (a light line over a shadow line).
 class TBevel : public QFrame
 {
     Q_OBJECT
 public:
     explicit TBevel(QWidget *parent);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 };
 
 class TGroupBox : public QGroupBox

@@ -282,3 +282,15 @@ TEST_F(LayoutTest, ButtonRowDrawsContinueOverPause)
     EXPECT_GT(children.indexOf(form->cont), children.indexOf(form->pasue));
     EXPECT_EQ(form->cont->pos(), form->pasue->pos());
 }
+
+TEST_F(LayoutTest, TheBevelIsARaisedLineAlongItsTop)
+{
+    form->show();
+    click(form->SpeedButton1);
+    const QImage img = form->Bevel5->grab().toImage();
+    const int light = qGray(img.pixel(150, 0));
+    const int shadow = qGray(img.pixel(150, 1));
+    const int ground = qGray(img.pixel(150, 3));
+    EXPECT_GT(light, ground);
+    EXPECT_LT(shadow, ground - 40);
+}
