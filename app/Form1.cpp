@@ -5,6 +5,7 @@
 #include "app/glyphs.h"
 #include "audio/AudioIO.h"
 #include "engine/encoding.h"
+#include "style/XPMenu.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -39,6 +40,7 @@ TForm1::TForm1(QWidget *parent) : TForm(parent)
     Form1 = this;
     CreateControls();
     BindEvents();
+    AttachStyling();
     FormCreate(this);
 }
 
@@ -47,6 +49,16 @@ TForm1::~TForm1()
     FormDestroy(this);
     if (Form1 == this)
         Form1 = nullptr;
+}
+
+void TForm1::AttachStyling()
+{
+    XPMenu1 = new TXPMenu(this);
+    XPMenu1->setObjectName(QStringLiteral("XPMenu1"));
+    QFont menuFont(QStringLiteral("宋体"));
+    menuFont.setPixelSize(12);
+    XPMenu1->setFont(menuFont, clMenuText);
+    XPMenu1->setActive(true);
 }
 
 void TForm1::CreateControls()

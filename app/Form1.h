@@ -21,6 +21,7 @@
 #include <vector>
 
 class TAudioIn;
+class TXPMenu;
 
 // A set of same-sized images that nothing draws from; kept because the window carries it.
 class TImageList : public QObject
@@ -114,7 +115,7 @@ public:
     TBevel *Bevel5;
     TButton *Button2;
     TButton *SpeedButton1;
-    QObject *XPMenu1 = nullptr; // the flat styling, attached by its own component
+    TXPMenu *XPMenu1 = nullptr;
 
     // Window behaviour.
     void FormCreate(QObject *Sender = nullptr);
@@ -195,6 +196,7 @@ private:
         std::vector<char> data;
     };
     void CreateControls();
+    void AttachStyling();
     void BindEvents();
     void DockStatusBar();
     // Starts the level monitor unless it runs; returns its error text when the start failed.
