@@ -59,6 +59,7 @@ void TForm1::AttachStyling()
     menuFont.setPixelSize(12);
     XPMenu1->setFont(menuFont, clMenuText);
     XPMenu1->setActive(true);
+    XPMenu1->Loaded();
 }
 
 void TForm1::CreateControls()

@@ -3,10 +3,13 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLocale>
+#include <QMouseEvent>
+#include <QStyleOptionButton>
 #include <QPainter>
 #include <QStyle>
 #include <qdrawutil.h>
 
+#include <algorithm>
 #include <climits>
 
 int controlTag(const QObject *control)
@@ -63,6 +66,64 @@ TGroupBox::TGroupBox(const QString &caption, QWidget *parent) : QGroupBox(captio
 TButton::TButton(const QString &caption, QWidget *parent) : QPushButton(caption, parent)
 {
     setAutoDefault(false);
+}
+
+TBitBtn::TBitBtn(const QString &caption, QWidget *parent) : TButton(caption, parent) {}
+
+void TBitBtn::setGlyph(const QPixmap &strip, int numGlyphs)
+{
+    FGlyph = strip;
+    FNumGlyphs = std::max(1, numGlyphs);
+    const int w = strip.isNull() ? 0 : strip.width() / FNumGlyphs;
+    setIcon(strip.isNull() ? QIcon() : QIcon(strip.copy(0, 0, w, strip.height())));
+    setIconSize(QSize(w, strip.height()));
+}
+
+TUpDown::TUpDown(QWidget *parent) : QWidget(parent)
+{
+    setMouseTracking(true);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+void TUpDown::setPosition(int value)
+{
+    value = std::clamp(value, std::min(Min, Max), std::max(Min, Max));
+    if (value == FPosition)
+        return;
+    FPosition = value;
+    emit changed(value);
+}
+
+void TUpDown::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    const int half = height() / 2;
+    QStyleOptionButton opt;
+    opt.initFrom(this);
+    opt.rect = QRect(0, 0, width(), half);
+    style()->drawControl(QStyle::CE_PushButtonBevel, &opt, &p, this);
+    opt.rect = QRect(0, height() - half, width(), half);
+    style()->drawControl(QStyle::CE_PushButtonBevel, &opt, &p, this);
+    QStyleOption arrow;
+    arrow.initFrom(this);
+    arrow.rect = QRect(0, 0, width(), half);
+    style()->drawPrimitive(QStyle::PE_IndicatorArrowUp, &arrow, &p, this);
+    arrow.rect = QRect(0, height() - half, width(), half);
+    style()->drawPrimitive(QStyle::PE_IndicatorArrowDown, &arrow, &p, this);
+}
+
+void TUpDown::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    setPosition(FPosition + (event->position().y() < height() / 2 ? 1 : -1));
+}
+
+THotKey::THotKey(QWidget *parent) : QKeySequenceEdit(parent)
+{
+    setContentsMargins(2, 2, 2, 2);
+    if (auto *line = findChild<QLineEdit *>())
+        line->setFrame(false);
 }
 
 TSpeedButton::TSpeedButton(const QString &caption, QWidget *parent) : QToolButton(parent)

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
+#include <QKeySequenceEdit>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -80,6 +81,60 @@ class TButton : public QPushButton
     Q_OBJECT
 public:
     TButton(const QString &caption, QWidget *parent);
+};
+
+// A push button with a glyph strip of NumGlyphs images side by side beside its caption;
+// Layout, Spacing and Margin place them as on a speed button.
+class TBitBtn : public TButton
+{
+    Q_OBJECT
+public:
+    TBitBtn(const QString &caption, QWidget *parent);
+
+    void setGlyph(const QPixmap &strip, int numGlyphs);
+    const QPixmap &Glyph() const { return FGlyph; }
+    int NumGlyphs() const { return FNumGlyphs; }
+
+    int Layout = 0;
+    int Spacing = 4;
+    int Margin = -1;
+
+private:
+    QPixmap FGlyph;
+    int FNumGlyphs = 1;
+};
+
+// Two small arrow buttons stacked on each other that step Position between Min and Max;
+// the upper half steps up. It follows the pointer even with no button held, so that the
+// half under the pointer can be shown hot.
+class TUpDown : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TUpDown(QWidget *parent);
+    int Min = 0;
+    int Max = 100;
+    int Position() const { return FPosition; }
+    void setPosition(int value);
+
+signals:
+    void changed(int position);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+
+private:
+    int FPosition = 0;
+};
+
+// A field that takes a key combination. It keeps a two-pixel ring around its input line
+// where its border is drawn.
+class THotKey : public QKeySequenceEdit
+{
+    Q_OBJECT
+public:
+    explicit THotKey(QWidget *parent);
 };
 
 // A button that never takes the focus, with a glyph strip of NumGlyphs images side by

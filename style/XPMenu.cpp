@@ -4,6 +4,7 @@
 #include "style/controlsubclass.h"
 
 #include <QApplication>
+#include <QChildEvent>
 #include <QCoreApplication>
 #include <QMenuBar>
 #include <QVariant>
@@ -48,13 +49,24 @@ TXPMenu::TXPMenu(QObject *owner) : QObject(owner), FForm(qobject_cast<TForm *>(o
     FSelectFontColor = FFontColor;
     FXPContainers = TXPContainers::all();
     FXPControls = TXPControls::all();
-    if (FForm)
+    if (FForm) {
         BuildColorScheme();
+        FForm->installEventFilter(this);
+    }
+    TXPMenuManager::ensure();
+    QMetaObject::invokeMethod(this, &TXPMenu::Loaded, Qt::QueuedConnection);
 }
 
 TXPMenu::~TXPMenu()
 {
+    // The registry moves this instance's hooks on other windows to a successor first;
+    // whatever is left is restored before the records go.
+    if (TXPMenuManager *manager = TXPMenuManager::instance())
+        manager->Unregister(this);
     unhookAll();
+    if (FForm)
+        FForm->update();
+    TXPMenuManager::releaseIfEmpty();
     for (const QPointer<QObject> &menu : std::as_const(FAttachedMenus))
         if (menu && menuDrawer(menu) == this)
             menu->setProperty(kDrawerProperty, QVariant());
@@ -140,7 +152,45 @@ void TXPMenu::setXPControls(TXPControls value)
 
 void TXPMenu::setDisableSubclassing(bool value)
 {
+    if (value == FDisableSubclassing)
+        return;
     FDisableSubclassing = value;
+    TXPMenuManager *manager = TXPMenuManager::instance();
+    if (!manager || !FLoaded)
+        return;
+    if (manager->StylingInstance() == this) {
+        manager->HandOver(this);
+    } else if (!value && FActive && !manager->StylingInstance()) {
+        // With nobody styling the other windows, an instance that may subclass again takes
+        // the part, as it would have at its registration.
+        manager->Unregister(this);
+        manager->Register(this);
+    }
+}
+
+void TXPMenu::Loaded()
+{
+    if (FLoaded)
+        return;
+    FLoaded = true;
+    TXPMenuManager::ensure()->Register(this);
+}
+
+void TXPMenu::Notification(QObject *component, TOperation operation)
+{
+    if (TXPMenuManager *manager = TXPMenuManager::instance())
+        manager->FormNotification(component, operation);
+    if (operation == TOperation::opInsert && FActive && FAutoDetect && isMenuItem(component))
+        StyleComponent(component, true, true);
+}
+
+bool TXPMenu::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == FForm && (event->type() == QEvent::ChildAdded || event->type() == QEvent::ChildRemoved)) {
+        QObject *child = static_cast<QChildEvent *>(event)->child();
+        Notification(child, event->type() == QEvent::ChildAdded ? TOperation::opInsert : TOperation::opRemove);
+    }
+    return false;
 }
 
 void TXPMenu::StyleOwnedComponents(QObject *container, bool activate, bool invalidate)

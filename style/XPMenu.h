@@ -8,6 +8,7 @@
 #include "style/canvas.h"
 #include "style/colors.h"
 #include "style/controlkinds.h"
+#include "style/XPMenuManager.h"
 
 #include <QFont>
 #include <QList>
@@ -24,6 +25,14 @@ class TXPMenu : public QObject
 public:
     explicit TXPMenu(QObject *owner);
     ~TXPMenu() override;
+
+    // Registers the instance with the registry once its properties are set. It runs by
+    // itself at the next pass of the event loop; a window that sets up its instance may
+    // call it at once. Later calls do nothing.
+    void Loaded();
+    // A component of the window came or went: windows are announced to the registry, and
+    // with AutoDetect a menu item coming in is styled at once.
+    void Notification(QObject *component, TOperation operation);
 
     quint8 DimLevel() const { return FDimLevel; }
     void setDimLevel(quint8 value) { FDimLevel = value; }
@@ -115,6 +124,9 @@ public:
     bool IsWin2000 = false;
     bool IsWinXP = false;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void hook(QWidget *control);
     void unhookAll();
@@ -150,4 +162,5 @@ private:
     bool FActive = false;
     bool FDisableSubclassing = false;
     QList<QPointer<QObject>> FAttachedMenus;
+    bool FLoaded = false;
 };

@@ -7,6 +7,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QKeySequenceEdit>
 #include <QLineEdit>
@@ -39,7 +41,13 @@ bool is(const QObject *o)
     return qobject_cast<const T *>(o) != nullptr;
 }
 
-bool isButtonNamed(const QObject *o) { return classNameIs(o, "TButton"); }
+// The buttons of a dialog's button row count as push buttons of the dialog.
+bool isDialogButton(const QObject *o)
+{
+    return is<QPushButton>(o) && is<QDialogButtonBox>(o->parent());
+}
+
+bool isButtonNamed(const QObject *o) { return classNameIs(o, "TButton") || isDialogButton(o); }
 
 // The kind test of the styling walk; the first matching row wins. A row tests for a class
 // and its descendants unless its test compares the exact class name. The classes are:
@@ -47,13 +55,19 @@ bool isButtonNamed(const QObject *o) { return classNameIs(o, "TButton"); }
 //   mask edit     named TMaskEdit or TDBEdit      memo          QPlainTextEdit
 //   rich edit     QTextEdit                       check box     QCheckBox (TCheckBox)
 //   radio button  QRadioButton                    bitmap button named TBitBtn
-//   push button   named TButton                   up-down       named TUpDown
+//   push button   named TButton, or a QPushButton in a dialog's button row
+//   up-down       named TUpDown (our own control)
 //   speed button  TSpeedButton                    panel         TPanel
 //   navigator     named TDBNavigator              lookup combo  named TDBLookupComboBox
 //   group box     QGroupBox (TGroupBox)           list box      QListWidget
 //   tree view     QTreeView                       list view     QListView
 //   progress bar  QProgressBar (TProgressBar)     hot key       QKeySequenceEdit
 // TSpinEdit (a QSpinBox), TLabel, TBevel, TTrackBar (a QSlider) and TStatusBar match no row.
+// Of the painted kinds, the bordered edit kind is the memo and the rich edit (multi-line
+// fields drawn inside a frame), and the three window-border kinds are the list box, the
+// tree view and the list view (item views whose frame is all that is styled). The hot key
+// is painted as THotKey draws it, with a ring around its input line; a bare
+// QKeySequenceEdit is hooked the same way but its line covers the ring.
 struct KindRow {
     TControlKind kind;
     bool (*test)(const QObject *);
@@ -108,6 +122,7 @@ bool isTabSheet(const QObject *o)
 }
 
 bool isPageScroller(const QObject *o) { return o && o->inherits("TPageScroller"); }
+bool isDialogButtonRow(const QObject *o) { return is<QDialogButtonBox>(o); }
 bool isFrameContainer(const QObject *o) { return isFrame(o) || classNameIs(o, "TDBCtrlPanel"); }
 
 struct ContainerRow {
@@ -117,6 +132,7 @@ struct ContainerRow {
 
 constexpr ContainerRow kContainerTable[] = {
     {isForm, xccForm},
+    {isDialogButtonRow, xccForm},
     {isPanel, xccPanel},
     {isGroupBox, xccGroupBox},
     {isToolbarContainer, xccToolbar},
@@ -130,7 +146,14 @@ constexpr ContainerRow kContainerTable[] = {
 
 } // namespace
 
-bool isForm(const QObject *o) { return is<TForm>(o); }
+// Our own windows, and the dialogs the application opens (message boxes, the file dialog).
+bool isForm(const QObject *o)
+{
+    if (is<TForm>(o))
+        return true;
+    const auto *dialog = qobject_cast<const QDialog *>(o);
+    return dialog && dialog->isWindow();
+}
 bool isFrame(const QObject *o) { return o && o->inherits("TFrame"); }
 bool isNavigator(const QObject *o) { return classNameIs(o, "TDBNavigator"); }
 bool isComboBox(const QObject *o) { return is<QComboBox>(o); }
@@ -143,7 +166,7 @@ bool isRichEdit(const QObject *o) { return is<QTextEdit>(o); }
 bool isCheckBox(const QObject *o) { return is<QCheckBox>(o); }
 bool isRadioButton(const QObject *o) { return is<QRadioButton>(o); }
 bool isBitBtn(const QObject *o) { return classNameIs(o, "TBitBtn"); }
-bool isPushButton(const QObject *o) { return is<TButton>(o); }
+bool isPushButton(const QObject *o) { return is<TButton>(o) || isDialogButton(o); }
 bool isUpDown(const QObject *o) { return classNameIs(o, "TUpDown"); }
 bool isSpeedButton(const QObject *o) { return is<TSpeedButton>(o); }
 bool isPanel(const QObject *o) { return is<TPanel>(o); }
@@ -153,6 +176,8 @@ bool isTreeView(const QObject *o) { return is<QTreeView>(o); }
 bool isListView(const QObject *o) { return is<QListView>(o); }
 bool isProgressBar(const QObject *o) { return is<QProgressBar>(o); }
 bool isHotKey(const QObject *o) { return is<QKeySequenceEdit>(o); }
+bool isBorderedEdit(const QObject *o) { return isMemo(o) || isRichEdit(o); }
+bool isWindowBorderKind(const QObject *o) { return isListBox(o) || isTreeView(o) || isListView(o); }
 bool isMainMenu(const QObject *o) { return is<QMenuBar>(o); }
 bool isPopupMenu(const QObject *o) { return is<QMenu>(o); }
 bool isToolBar(const QObject *o) { return is<QToolBar>(o); }
@@ -198,6 +223,8 @@ bool controlCtl3D(const QWidget *control)
         return c->Ctl3D;
     if (auto *p = qobject_cast<const TPanel *>(control))
         return p->Ctl3D;
+    if (isBorderedEdit(control) || isWindowBorderKind(control))
+        return static_cast<const QFrame *>(control)->frameShadow() == QFrame::Sunken;
     return true;
 }
 
@@ -205,19 +232,54 @@ void setControlCtl3D(QWidget *control, bool on)
 {
     if (auto *e = qobject_cast<TEdit *>(control))
         e->setCtl3D(on);
+    else if (isBorderedEdit(control) || isWindowBorderKind(control))
+        static_cast<QFrame *>(control)->setFrameShadow(on ? QFrame::Sunken : QFrame::Plain);
 }
 
+// A frame drawn by the style (or a sunken panel) is the single border; no frame, or the
+// plain box the flat look leaves in its place, is none.
 int controlBorderStyle(const QWidget *control)
 {
     if (auto *e = qobject_cast<const TEdit *>(control))
         return e->BorderStyle;
+    if (isBorderedEdit(control) || isWindowBorderKind(control)) {
+        const QFrame::Shape shape = static_cast<const QFrame *>(control)->frameShape();
+        return (shape == QFrame::NoFrame || shape == QFrame::Box) ? TEdit::bsNone : TEdit::bsSingle;
+    }
     return TEdit::bsSingle;
 }
 
 void setControlBorderStyle(QWidget *control, int style)
 {
-    if (auto *e = qobject_cast<TEdit *>(control))
+    if (auto *e = qobject_cast<TEdit *>(control)) {
         e->setBorderStyle(style == TEdit::bsNone ? TEdit::bsNone : TEdit::bsSingle);
+    } else if (isBorderedEdit(control) || isWindowBorderKind(control)) {
+        auto *frame = static_cast<QFrame *>(control);
+        if (style == TEdit::bsNone) {
+            frame->setFrameShape(QFrame::NoFrame);
+        } else {
+            frame->setFrameShape(QFrame::StyledPanel);
+            frame->setLineWidth(1);
+        }
+    }
+}
+
+int controlBorderWidth(const QWidget *control)
+{
+    if (isBorderedEdit(control))
+        return static_cast<const QFrame *>(control)->frameShape() == QFrame::Box
+            ? static_cast<const QFrame *>(control)->lineWidth()
+            : 0;
+    return 0;
+}
+
+void setFlatBorder(QWidget *control, int width)
+{
+    if (!isBorderedEdit(control))
+        return;
+    auto *frame = static_cast<QFrame *>(control);
+    frame->setFrameStyle(QFrame::Box | QFrame::Plain);
+    frame->setLineWidth(width);
 }
 
 TColor controlColor(const QWidget *control)

@@ -98,6 +98,10 @@ bool isTreeView(const QObject *o);
 bool isListView(const QObject *o);
 bool isProgressBar(const QObject *o);
 bool isHotKey(const QObject *o);
+// The further edit kind painted with a border of its own, and the kinds that only get a
+// flat window border.
+bool isBorderedEdit(const QObject *o);
+bool isWindowBorderKind(const QObject *o);
 bool isMainMenu(const QObject *o);
 bool isPopupMenu(const QObject *o);
 bool isToolBar(const QObject *o);
@@ -107,12 +111,16 @@ bool isMenuItem(const QObject *o);
 // while hooked.
 bool isGraphicControl(const QObject *o);
 
-// Ctl3D and border style of the kinds that have them (edits); other controls read as
+// Ctl3D and border style of the kinds that have them (edits, memos, item views); other controls read as
 // Ctl3D on, border single and ignore the setters.
 bool controlCtl3D(const QWidget *control);
 void setControlCtl3D(QWidget *control, bool on);
 int controlBorderStyle(const QWidget *control);
 void setControlBorderStyle(QWidget *control, int style);
+// A bordered edit without its styled border: a plain ring of the given width that the
+// flat painter colours; the border width reads 0 while the edit has its own border.
+int controlBorderWidth(const QWidget *control);
+void setFlatBorder(QWidget *control, int width);
 
 // What the painters read from a control.
 TColor controlColor(const QWidget *control);

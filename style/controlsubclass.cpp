@@ -4,6 +4,7 @@
 #include "style/canvas.h"
 #include "style/controlkinds.h"
 #include "style/painters_frame.h"
+#include "style/painters_further.h"
 #include "style/painters_input.h"
 
 #include <QAbstractButton>
@@ -100,9 +101,13 @@ bool isPushButtonOnly(const QObject *o)
     return isPushButton(o) && !isBitBtn(o);
 }
 
-// The painters in the order they run. A row without a painter stands for a kind whose
-// painter is still to come; the rows for the bordered edit kind and the window-border
-// kinds go in front of the edit row and after the group-box row.
+bool isPlainEditDescendant(const QObject *o)
+{
+    return isEditDescendant(o) && !isBorderedEdit(o);
+}
+
+// The painters in the order they run. The lookup combo has no painter: we have no such
+// control.
 struct PainterRow {
     bool (*test)(const QObject *);
     Painter paint;
@@ -111,17 +116,19 @@ struct PainterRow {
 constexpr PainterRow kPainterTable[] = {
     {isComboBox, PaintComboBox},
     {isLookupCombo, nullptr},
-    {isEditDescendant, PaintEdit},
+    {isBorderedEdit, PaintBorderedEdit},
+    {isPlainEditDescendant, PaintEdit},
     {isCheckBox, PaintCheckBox},
-    {isRadioButton, nullptr},
-    {isBitBtn, nullptr},
+    {isRadioButton, PaintRadioButton},
+    {isBitBtn, PaintBitBtn},
     {isPushButtonOnly, PaintPushButton},
-    {isUpDown, nullptr},
+    {isUpDown, PaintUpDown},
     {isSpeedButtonShown, PaintSpeedButton},
     {isPanel, PaintPanel},
     {isGroupBox, PaintGroupBox},
+    {isWindowBorderKind, PaintWindowBorder},
     {isProgressBar, PaintProgressBar},
-    {isHotKey, nullptr},
+    {isHotKey, PaintHotKey},
 };
 
 QHash<const QObject *, TControlSubClass *> &records()
@@ -189,8 +196,12 @@ void TControlSubClass::Unhook()
     QWidget *control = Control;
     detach();
     if (control) {
-        if (isEditDescendant(control))
+        // The memos and item views get their Ctl3D back as well as their border: leaving
+        // them flat once styling is gone would be a look nobody asked for.
+        if (isEditDescendant(control) || isBorderedEdit(control) || isWindowBorderKind(control))
             setControlCtl3D(control, SavedCtl3D);
+        if (isBorderedEdit(control) || isWindowBorderKind(control))
+            setControlBorderStyle(control, SavedBorderStyle);
         control->update();
     }
     Control = nullptr;

@@ -26,10 +26,7 @@ TRect clientRect(const QWidget *w)
     return {0, 0, w->width(), w->height()};
 }
 
-struct GlyphLayout {
-    TRect glyph;
-    TRect text;
-};
+} // namespace
 
 GlyphLayout layOut(int layout, int w, int h, int gw, int gh, int tw, int th, int sp)
 {
@@ -81,6 +78,8 @@ GlyphLayout layOut(int layout, int w, int h, int gw, int gh, int tw, int th, int
     }
     return l;
 }
+
+namespace {
 
 void bevelFor(TCanvas &canvas, TRect &r, int cut, TColor dark, TColor light, int width)
 {
