@@ -1,0 +1,93 @@
+#include "common/app_fixture.h"
+
+#include "style/XPMenu.h"
+#include "style/XPMenuManager.h"
+#include "style/controlsubclass.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QImage>
+
+namespace {
+
+QString outputDir()
+{
+    const QString dir = qEnvironmentVariable("QUAVREL_TEST_OUTPUT");
+    return dir.isEmpty() ? QDir::tempPath() : dir;
+}
+
+bool hooked(const QWidget *control)
+{
+    return TControlSubClass::recordOf(control) != nullptr;
+}
+
+class StyledMainWindow : public FormTest
+{
+protected:
+    void SetUp() override { build({"Dev A"}); }
+
+    QList<QWidget *> styledControls() const
+    {
+        TForm1 &f = *form;
+        return {f.CDevices, f.CSampleRate, f.CChannels, f.CMode, f.CBitrate, f.CQuality, f.EOutFile,
+                f.COutFile, f.CTimeStamp, f.CheckBox1, f.CheckBox2, f.BOutFile, f.Button1, f.Button2,
+                f.SpeedButton1, f.DFBRecordStart, f.SpeedButton5, f.pasue, f.stop, f.cont, f.Panel1,
+                f.LTimeActive, f.flsize, f.Panel3, f.TheBlackPanel, f.GroupBox1, f.GroupBox2, f.ProgressBar1};
+    }
+    QList<QWidget *> plainControls() const
+    {
+        TForm1 &f = *form;
+        return {f.SpinEdit1, f.SpinEdit2, f.Label1, f.Label2, f.Label3, f.Label4, f.Label5, f.Label6, f.Label7,
+                f.Label8, f.Label9, f.Label10, f.LTimeActive2, f.MaxLabel, f.LCPU, f.LCPULabel, f.LInputSettings,
+                f.LOutputSettings, f.Bevel5, f.CVBRQuality, f.StatusBar1};
+    }
+};
+
+} // namespace
+
+TEST_F(StyledMainWindow, QualifyingControlsAreHookedAndTheRestAreNot)
+{
+    ASSERT_NE(form->XPMenu1, nullptr);
+    EXPECT_TRUE(form->XPMenu1->Active());
+    for (QWidget *control : styledControls())
+        EXPECT_TRUE(hooked(control)) << control->objectName().toStdString();
+    for (QWidget *control : plainControls())
+        EXPECT_FALSE(hooked(control)) << control->objectName().toStdString();
+    EXPECT_EQ(form->XPMenu1->SubClasses().size(), styledControls().size());
+}
+
+TEST_F(StyledMainWindow, XPMenu1IsTheStylingInstance)
+{
+    TXPMenuManager *manager = TXPMenuManager::instance();
+    ASSERT_NE(manager, nullptr);
+    EXPECT_EQ(manager->StylingInstance(), form->XPMenu1);
+    EXPECT_TRUE(manager->StyledForms().contains(form.get()));
+}
+
+TEST_F(StyledMainWindow, ActiveFalseRestoresEveryControl)
+{
+    form->show();
+    form->grab(); // the edit goes flat at its first styled paint
+    ASSERT_FALSE(form->EOutFile->Ctl3D);
+    form->XPMenu1->setActive(false);
+    for (QWidget *control : styledControls())
+        EXPECT_FALSE(hooked(control)) << control->objectName().toStdString();
+    EXPECT_TRUE(form->XPMenu1->SubClasses().isEmpty());
+    EXPECT_TRUE(form->EOutFile->Ctl3D);
+}
+
+TEST_F(StyledMainWindow, ScreenshotsCompactAndWithSettings)
+{
+    form->show();
+    QCoreApplication::processEvents();
+    form->grab();
+    const QImage compact = form->grab().toImage();
+    ASSERT_TRUE(compact.save(QDir(outputDir()).filePath(QStringLiteral("style-mainwindow.png"))));
+
+    form->SpeedButton1Click();
+    QCoreApplication::processEvents();
+    form->grab();
+    const QImage settings = form->grab().toImage();
+    ASSERT_TRUE(settings.save(QDir(outputDir()).filePath(QStringLiteral("style-mainwindow-settings.png"))));
+    EXPECT_GT(settings.height(), compact.height());
+}
