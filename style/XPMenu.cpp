@@ -63,9 +63,9 @@ TXPMenu::~TXPMenu()
     // whatever is left is restored before the records go.
     if (TXPMenuManager *manager = TXPMenuManager::instance())
         manager->Unregister(this);
+    // Each restored control repaints itself; the form may already be going away, so it is
+    // not touched here.
     unhookAll();
-    if (FForm)
-        FForm->update();
     TXPMenuManager::releaseIfEmpty();
     for (const QPointer<QObject> &menu : std::as_const(FAttachedMenus))
         if (menu && menuDrawer(menu) == this)

@@ -5,7 +5,10 @@
 #include "style/controlsubclass.h"
 
 #include <QCoreApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QImage>
 
 namespace {
@@ -90,4 +93,33 @@ TEST_F(StyledMainWindow, ScreenshotsCompactAndWithSettings)
     const QImage settings = form->grab().toImage();
     ASSERT_TRUE(settings.save(QDir(outputDir()).filePath(QStringLiteral("style-mainwindow-settings.png"))));
     EXPECT_GT(settings.height(), compact.height());
+}
+
+TEST_F(StyledMainWindow, MessageBoxAndFileDialogAreStyledByXPMenu1UnlessTag999)
+{
+    form->show();
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Quavrel"), QStringLiteral("Done"), QMessageBox::Ok,
+                    form.get());
+    box.show();
+    QFileDialog dialog(form.get(), QStringLiteral("Save"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.show();
+    QMessageBox marked(QMessageBox::Information, QStringLiteral("Quavrel"), QStringLiteral("Plain"), QMessageBox::Ok,
+                       form.get());
+    setControlTag(&marked, 999);
+    marked.show();
+    QCoreApplication::sendPostedEvents();
+
+    const TControlSubClass *ok = TControlSubClass::recordOf(box.button(QMessageBox::Ok));
+    ASSERT_NE(ok, nullptr);
+    EXPECT_EQ(ok->XPMenu, form->XPMenu1);
+    int hookedCombos = 0;
+    for (QComboBox *combo : dialog.findChildren<QComboBox *>())
+        hookedCombos += hooked(combo);
+    EXPECT_GT(hookedCombos, 0);
+    EXPECT_FALSE(hooked(marked.button(QMessageBox::Ok)));
+
+    const QImage look = box.grab().toImage();
+    ASSERT_TRUE(look.save(QDir(outputDir()).filePath(QStringLiteral("style-messagebox.png"))));
+    ASSERT_TRUE(dialog.grab().toImage().save(QDir(outputDir()).filePath(QStringLiteral("style-filedialog.png"))));
 }
