@@ -1,0 +1,530 @@
+// Recording cost, idle cost, start-up time and voice-trigger latency of the recorder, beside
+// the usual command-line recorders recording the same PulseAudio source in the same format.
+//
+// Needs a private daemon with a pipe source (scripts/bench.sh starts one): the FIFO comes in
+// QUAVREL_BENCH_FIFO, the daemon through XDG_RUNTIME_DIR. This process feeds the FIFO at
+// real-time pace and measures every recorder as a child process (wait4: CPU of the child and
+// the children it waited for, peak resident set). Our side is this same program run as a
+// child that drives the main window offscreen, exactly as the buttons would.
+//
+//   bench_recording [--seconds N] [--table FILE]
+//   bench_recording --child record|idle|startup|voice SECONDS DIR   (internal)
+
+#include "app/Form1.h"
+#include "app/application.h"
+
+#include <QTimer>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kChannels = 2;
+constexpr double kChirpStartHz = 200.0;
+constexpr double kChirpHzPerSecond = 400.0;
+constexpr double kIdleTargetPercent = 1.0;
+
+std::int64_t monotonicNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return std::int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+double cpuSeconds(const rusage &ru)
+{
+    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec)
+        + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Child side: the main window, offscreen, driven as the user would.
+
+void writeIni(const fs::path &dir, bool voice)
+{
+    std::ofstream ini(dir / "recorder.ini");
+    ini << "[Format]\nDevice=PipeSource\nSampleRate=44100 Hz\nMode=CBR\nBitrate=128 kbps\n"
+        << "[FileOutput]\nEnabled=1\nTimeStamp=0\nFileName=" << (voice ? "voice.mp3" : "ours.mp3")
+        << "\n[Db]\ndbMax=1000\ndbrec=" << (voice ? 1 : 0) << "\ndbrec2=0\ndppd=3\n";
+}
+
+int runChild(const std::string &mode, double seconds, const fs::path &dir)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    fs::current_path(dir);
+    writeIni(dir, mode == "voice");
+    int argc = 1;
+    char name[] = "quavrel";
+    char *argv[] = {name, nullptr};
+    TApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quavrel"));
+    auto form = std::make_unique<TForm1>();
+    if (form->StartupFailed())
+        return 3;
+    form->show();
+    const int ms = int(seconds * 1000);
+
+    if (mode == "startup") {
+        QTimer::singleShot(0, [&] {
+            std::printf("shown_ns=%lld\n", (long long)monotonicNs());
+            std::fflush(stdout);
+            app.quit();
+        });
+    } else if (mode == "record") {
+        QTimer::singleShot(0, [&] { form->DFBRecordStartClick(); });
+        QTimer::singleShot(ms, [&] { form->BStopClick(); app.quit(); });
+    } else if (mode == "idle" || mode == "voice") {
+        // Voice control on; in idle mode nothing starts a recording, the meter just runs.
+        QTimer::singleShot(0, [&] {
+            form->Button2Click();
+            std::printf("ready\n");
+            std::fflush(stdout);
+        });
+        auto before = std::make_shared<rusage>();
+        auto from = std::make_shared<std::int64_t>(0);
+        if (mode == "idle") {
+            // Measured once the monitor has been started by the first voice-control tick.
+            QTimer::singleShot(2000, [=] { getrusage(RUSAGE_SELF, before.get()); *from = monotonicNs(); });
+            QTimer::singleShot(2000 + ms, [&, before, from] {
+                rusage after{};
+                getrusage(RUSAGE_SELF, &after);
+                std::printf("window_cpu=%.4f window_s=%.4f\n", cpuSeconds(after) - cpuSeconds(*before),
+                            double(monotonicNs() - *from) / 1e9);
+                std::fflush(stdout);
+                app.quit();
+            });
+        } else {
+            QTimer::singleShot(ms, [&] { form->BStopClick(); app.quit(); });
+        }
+    }
+    const int status = app.exec();
+    form.reset();
+    return status;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Parent side: the feeder and the measurements.
+
+enum class Signal { Silence, Music, Chirp };
+
+// Writes the pipe source's FIFO at real-time pace from its own thread. What the FIFO cannot
+// take (nobody records) is dropped, so the sound stays in step with the wall clock.
+class Feeder {
+public:
+    explicit Feeder(const std::string &fifo)
+    {
+        fd_ = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd_ < 0)
+            throw std::runtime_error("cannot open " + fifo + ": " + std::strerror(errno));
+        thread_ = std::thread([this] { run(); });
+    }
+    ~Feeder()
+    {
+        stop_ = true;
+        thread_.join();
+        close(fd_);
+    }
+    void set(Signal s) { signal_ = s; }
+    // Empties the FIFO of what it holds from before, so a run starts with fresh sound.
+    void drain(const std::string &fifo)
+    {
+        const int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        if (fd < 0)
+            return;
+        char sink[65536];
+        while (read(fd, sink, sizeof sink) > 0) {
+        }
+        close(fd);
+    }
+    // Switches to the chirp; returns the wall-clock time of its first sample.
+    std::int64_t startChirp()
+    {
+        chirpArmed_ = true;
+        while (chirpArmed_)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return chirpStartNs_;
+    }
+
+private:
+    void run()
+    {
+        const std::int64_t start = monotonicNs();
+        std::int64_t written = 0; // frames
+        std::int64_t chirpFrame = 0;
+        std::uint32_t noise = 12345;
+        std::vector<std::int16_t> buf;
+        while (!stop_) {
+            const std::int64_t due = (monotonicNs() - start) * kRate / 1000000000;
+            if (chirpArmed_) {
+                signal_ = Signal::Chirp;
+                chirpFrame = 0;
+                chirpStartNs_ = start + written * 1000000000 / kRate;
+                chirpArmed_ = false;
+            }
+            const std::int64_t n = due - written;
+            if (n > 0) {
+                buf.resize(std::size_t(n) * kChannels);
+                const Signal s = signal_;
+                for (std::int64_t i = 0; i < n; ++i) {
+                    double v = 0.0;
+                    const double t = double(written + i) / kRate;
+                    if (s == Signal::Music) {
+                        noise = noise * 1664525u + 1013904223u;
+                        v = 0.25 * std::sin(2 * std::numbers::pi * 440 * t)
+                            + 0.12 * std::sin(2 * std::numbers::pi * 1250 * t)
+                            + 0.05 * ((noise >> 8) / 8388608.0 - 1.0);
+                    } else if (s == Signal::Chirp) {
+                        const double tc = double(chirpFrame++) / kRate;
+                        v = 0.3 * std::sin(2 * std::numbers::pi
+                                           * (kChirpStartHz * tc + 0.5 * kChirpHzPerSecond * tc * tc));
+                    }
+                    const auto sample = std::int16_t(std::lround(v * 32767));
+                    buf[std::size_t(i) * 2] = sample;
+                    buf[std::size_t(i) * 2 + 1] = sample;
+                }
+                // A write the FIFO cannot take whole is cut short or refused: the rest is dropped.
+                const ssize_t w = write(fd_, buf.data(), buf.size() * sizeof(std::int16_t));
+                (void)w;
+                written = due;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+    int fd_ = -1;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<Signal> signal_{Signal::Silence};
+    std::atomic<bool> chirpArmed_{false};
+    std::atomic<std::int64_t> chirpStartNs_{0};
+};
+
+struct Run {
+    double cpu = 0;      // seconds, the child and what it waited for
+    long peakKiB = 0;    // largest resident set among them
+    double wall = 0;     // seconds
+    int status = -1;
+    std::string output;  // what the child wrote to stdout
+};
+
+std::string selfPath()
+{
+    return fs::read_symlink("/proc/self/exe").string();
+}
+
+// Runs argv as a child with stdout on a pipe; onLine sees each line as it comes.
+template<typename OnLine>
+Run measure(const std::vector<std::string> &args, const fs::path &dir, OnLine onLine)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        throw std::runtime_error("pipe failed");
+    const std::int64_t t0 = monotonicNs();
+    const pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        dup2(out[1], 1);
+        const int log = open((dir / (fs::path(args[0]).filename().string() + ".log")).c_str(),
+                             O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (log >= 0)
+            dup2(log, 2);
+        close(out[0]);
+        close(out[1]);
+        if (chdir(dir.c_str()) != 0)
+            _exit(126);
+        std::vector<char *> argv;
+        for (const auto &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    Run r;
+    std::string line;
+    char c;
+    while (read(out[0], &c, 1) == 1) {
+        if (c == '\n') {
+            onLine(line);
+            r.output += line + "\n";
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    close(out[0]);
+    int status = 0;
+    rusage ru{};
+    wait4(pid, &status, 0, &ru);
+    r.wall = double(monotonicNs() - t0) / 1e9;
+    r.cpu = cpuSeconds(ru);
+    r.peakKiB = ru.ru_maxrss;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
+Run measure(const std::vector<std::string> &args, const fs::path &dir)
+{
+    return measure(args, dir, [](const std::string &) {});
+}
+
+std::optional<std::string> field(const std::string &output, const std::string &key)
+{
+    const auto at = output.find(key + "=");
+    if (at == std::string::npos)
+        return std::nullopt;
+    const auto from = at + key.size() + 1;
+    return output.substr(from, output.find_first_of(" \n", from) - from);
+}
+
+std::vector<std::int16_t> decodeLeft(const fs::path &mp3)
+{
+    const std::string cmd = "mpg123 -q -s '" + mp3.string() + "' 2>/dev/null";
+    std::vector<std::int16_t> left;
+    FILE *p = popen(cmd.c_str(), "r");
+    if (!p)
+        return left;
+    std::int16_t frame[2];
+    while (std::fread(frame, sizeof frame, 1, p) == 1)
+        left.push_back(frame[0]);
+    pclose(p);
+    return left;
+}
+
+// Seconds of chirp that had passed when the file's first chirp sample was played, read off
+// the chirp's frequency just after the sound starts in the file.
+std::optional<double> chirpOffsetInFile(const std::vector<std::int16_t> &left)
+{
+    const auto first = std::find_if(left.begin(), left.end(), [](std::int16_t s) { return std::abs(s) > 3000; });
+    // More quiet than the encoder's delay in front: the recording began before the sound.
+    if (first - left.begin() > 4000)
+        return std::nullopt;
+    // Skip the encoder's fade-in, then count zero crossings over 100 ms.
+    const std::size_t from = std::size_t(first - left.begin()) + 441;
+    const std::size_t window = 4410;
+    if (first == left.end() || from + window > left.size())
+        return std::nullopt;
+    int crossings = 0;
+    for (std::size_t i = from + 1; i < from + window; ++i)
+        if ((left[i - 1] < 0) != (left[i] < 0))
+            ++crossings;
+    const double hz = crossings / 2.0 / (double(window) / kRate);
+    const double midOfWindow = (hz - kChirpStartHz) / kChirpHzPerSecond;
+    const double atWindowStart = midOfWindow - 0.5 * double(window) / kRate;
+    return atWindowStart - 441.0 / kRate;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+std::string fmt(const char *f, double v)
+{
+    char b[64];
+    std::snprintf(b, sizeof b, f, v);
+    return b;
+}
+
+int runParent(double seconds, const std::string &tablePath)
+{
+    const char *fifo = std::getenv("QUAVREL_BENCH_FIFO");
+    if (!fifo || !*fifo) {
+        std::fprintf(stderr, "QUAVREL_BENCH_FIFO is not set: run through scripts/bench.sh\n");
+        return 2;
+    }
+    const fs::path work = fs::temp_directory_path() / ("quavrel-bench." + std::to_string(getpid()));
+    fs::create_directories(work);
+    Feeder feeder(fifo);
+    feeder.set(Signal::Music);
+    const std::string self = selfPath();
+    const std::string secs = fmt("%.0f", seconds);
+    int failures = 0;
+
+    struct Recorder {
+        std::string name;
+        std::vector<std::string> args;
+        std::string file;
+    };
+    const std::string q = "2"; // the window's default quality grade, "HQ"
+    const std::vector<Recorder> recorders = {
+        {"Quavrel (session path)", {self, "--child", "record", secs, work.string()}, "ours.mp3"},
+        {"parec | lame",
+         {"sh", "-c",
+          "timeout -s INT " + secs + " parec -d pipesrc --raw --format=s16le --rate=44100 --channels=2"
+          " | lame --quiet -r -s 44.1 --bitwidth 16 --signed --little-endian -m j --cbr -b 128 -q " + q
+          + " - parec.mp3"},
+         "parec.mp3"},
+        {"sox", {"sox", "-q", "-t", "pulseaudio", "-r", "44100", "-c", "2", "pipesrc", "-C", "128." + q,
+                 "sox.mp3", "trim", "0", secs}, "sox.mp3"},
+        {"ffmpeg -f pulse", {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-f", "pulse",
+                             "-sample_rate", "44100", "-channels", "2", "-i", "pipesrc", "-t", secs,
+                             "-c:a", "libmp3lame", "-b:a", "128k", "-compression_level", q, "-y",
+                             "ffmpeg.mp3"}, "ffmpeg.mp3"},
+    };
+
+    std::printf("Recording %s s of 44.1 kHz stereo, CBR 128 kbps, quality 2, from the pipe source:\n",
+                secs.c_str());
+    std::printf("  %-24s %12s %14s %10s %10s\n", "recorder", "CPU s/min", "peak RSS MiB", "audio s", "status");
+    struct Row { std::string name; double perMin; double mib; bool ok; };
+    std::vector<Row> rows;
+    for (const Recorder &r : recorders) {
+        const Run run = measure(r.args, work);
+        const auto decoded = decodeLeft(work / r.file);
+        const double audio = double(decoded.size()) / kRate;
+        const bool ok = run.status == 0 && audio > seconds * 0.8;
+        const double perMin = run.cpu * 60.0 / seconds;
+        rows.push_back({r.name, perMin, run.peakKiB / 1024.0, ok});
+        std::printf("  %-24s %12.3f %14.1f %10.1f %10s\n", r.name.c_str(), perMin, run.peakKiB / 1024.0,
+                    audio, ok ? "ok" : ("failed " + std::to_string(run.status)).c_str());
+        std::fflush(stdout);
+    }
+    double bestPeer = 1e9;
+    std::string bestName;
+    for (std::size_t i = 1; i < rows.size(); ++i)
+        if (rows[i].ok && rows[i].perMin < bestPeer) {
+            bestPeer = rows[i].perMin;
+            bestName = rows[i].name;
+        }
+    const double ratio = rows[0].perMin / bestPeer;
+    std::printf("  ours / best peer (%s): %.2f  (target: below 1)\n", bestName.c_str(), ratio);
+    if (!rows[0].ok || !(ratio < 1.0))
+        ++failures;
+
+    // Idle window with the meter running (voice control listening, nothing recording).
+    feeder.set(Signal::Music);
+    const Run idle = measure({self, "--child", "idle", secs, work.string()}, work);
+    const double idleCpu = std::stod(field(idle.output, "window_cpu").value_or("0"));
+    const double idleWall = std::stod(field(idle.output, "window_s").value_or("1"));
+    const double idlePerMin = idleCpu * 60.0 / idleWall;
+    const double idlePercent = idleCpu / idleWall * 100.0;
+    std::printf("Idle window, meter running: %.3f CPU s/min = %.2f %% of a core (target: at most %.0f %%)\n",
+                idlePerMin, idlePercent, kIdleTargetPercent);
+    if (idle.status != 0 || idlePercent > kIdleTargetPercent)
+        ++failures;
+
+    // Start-up: from fork to the first turn of the event loop after the window is shown.
+    std::vector<double> startups;
+    std::vector<double> startupCpu;
+    for (int i = 0; i < 5; ++i) {
+        const std::int64_t t0 = monotonicNs();
+        const Run run = measure({self, "--child", "startup", "0", work.string()}, work);
+        startupCpu.push_back(run.cpu);
+        if (const auto shown = field(run.output, "shown_ns"))
+            startups.push_back(double(std::stoll(*shown) - t0) / 1e6);
+    }
+    const double startupMs = median(startups);
+    std::printf("Start-up to window shown: %.0f ms (median of %zu), %.0f ms CPU from launch to exit\n",
+                startupMs, startups.size(), median(startupCpu) * 1000);
+
+    // Voice trigger: silence, then a chirp; where the file starts within the chirp is the delay.
+    std::vector<double> latencies;
+    const double offsets[] = {2.1, 2.45, 2.8};
+    for (double offset : offsets) {
+        feeder.set(Signal::Silence);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        feeder.drain(fifo);
+        fs::remove(work / "voice.mp3");
+        std::int64_t onset = 0;
+        const Run run = measure({self, "--child", "voice", fmt("%.1f", offset + 4.0), work.string()}, work,
+                                [&](const std::string &line) {
+                                    if (line == "ready") {
+                                        std::this_thread::sleep_for(std::chrono::duration<double>(offset));
+                                        onset = feeder.startChirp();
+                                    }
+                                });
+        (void)onset;
+        const auto at = chirpOffsetInFile(decodeLeft(work / "voice.mp3"));
+        if (run.status == 0 && at)
+            latencies.push_back(*at);
+        std::printf("  voice trigger after %.2f s of silence: %s\n", offset,
+                    at ? fmt("%.3f s", *at).c_str() : "failed (no file, or it starts before the sound)");
+    }
+    double latMean = 0, latMax = 0;
+    for (double l : latencies) {
+        latMean += l / double(latencies.size());
+        latMax = std::max(latMax, l);
+    }
+    std::printf("Voice-trigger latency: mean %.2f s, worst %.2f s (%zu runs)\n", latMean, latMax,
+                latencies.size());
+    if (latencies.size() != std::size(offsets))
+        ++failures;
+
+    if (!tablePath.empty()) {
+        std::ofstream t(tablePath);
+        t << "| Measure | Quavrel | parec \\| lame | sox | ffmpeg -f pulse |\n|---|---|---|---|---|\n";
+        t << "| Recording CPU, s per recorded minute |";
+        for (const Row &r : rows)
+            t << " " << (r.ok ? fmt("%.2f", r.perMin) : std::string("failed")) << " |";
+        t << "\n| Recording peak memory, MiB |";
+        for (const Row &r : rows)
+            t << " " << fmt("%.1f", r.mib) << " |";
+        t << "\n\n| Measure | Result | Target |\n|---|---|---|\n";
+        t << "| Recording CPU, ours / best peer (" << bestName << ") | " << fmt("%.2f", ratio)
+          << " | below 1 |\n";
+        t << "| Idle window with the meter running, CPU | " << fmt("%.2f s/min", idlePerMin) << " ("
+          << fmt("%.2f %%", idlePercent) << " of a core) | at most 1 % |\n";
+        t << "| Start-up, launch to window shown | " << fmt("%.0f ms", startupMs) << " | |\n";
+        t << "| Voice-trigger latency, onset to first sample in the file | mean " << fmt("%.2f s", latMean)
+          << ", worst " << fmt("%.2f s", latMax) << " | about 1 s (once-a-second check) |\n";
+    }
+    fs::remove_all(work);
+    return failures == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 4 && args[0] == "--child")
+        return runChild(args[1], std::stod(args[2]), args[3]);
+    if (args.size() == 2 && args[0] == "--feed") {
+        // Music into the pipe source for a while, for looking at a recorder by hand.
+        Feeder feeder(std::getenv("QUAVREL_BENCH_FIFO") ? std::getenv("QUAVREL_BENCH_FIFO") : "");
+        feeder.set(Signal::Music);
+        std::this_thread::sleep_for(std::chrono::duration<double>(std::stod(args[1])));
+        return 0;
+    }
+    double seconds = 25;
+    std::string table;
+    for (std::size_t i = 0; i + 1 < args.size(); i += 2) {
+        if (args[i] == "--seconds")
+            seconds = std::stod(args[i + 1]);
+        else if (args[i] == "--table")
+            table = args[i + 1];
+    }
+    signal(SIGPIPE, SIG_IGN);
+    try {
+        return runParent(seconds, table);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "bench_recording: %s\n", e.what());
+        return 2;
+    }
+}
