@@ -269,6 +269,11 @@ int TSpinEdit::valueFromText(const QString &text) const
     return ok ? v : 0;
 }
 
+QString TSpinEdit::textFromValue(int value) const
+{
+    return QString::number(value);
+}
+
 TTrackBar::TTrackBar(QWidget *parent) : QSlider(Qt::Horizontal, parent) {}
 
 TProgressBar::TProgressBar(QWidget *parent) : QProgressBar(parent)

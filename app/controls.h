@@ -221,6 +221,9 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     QValidator::State validate(QString &text, int &pos) const override;
     int valueFromText(const QString &text) const override;
+    // Plain decimal, as Value() reads it back: the locale's form puts group separators into
+    // the lowest value (-2,147,483,648), which would then read as 0.
+    QString textFromValue(int value) const override;
 };
 
 class TTrackBar : public QSlider

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# The real program under Xvfb with hostile file names in recorder.ini: the play button hands
+# each to the desktop's opener (an xdg-open of our own, first on PATH, that writes down its
+# arguments) as exactly one file URL, and nothing in the name is run.
+# Usage: playnames_e2e.sh QUAVREL WMCLOSE
+set -euo pipefail
+bin=$1
+wmclose=$2
+if [ -z "${QUAVREL_TEST_FIFO:-}" ] || [ ! -p "${QUAVREL_TEST_FIFO}" ]; then
+  echo "no test daemon (run through scripts/test.sh)"; exit 77
+fi
+for tool in xvfb-run xdotool; do
+  command -v "$tool" >/dev/null || { echo "missing $tool"; exit 77; }
+done
+if [ -z "${QUAVREL_E2E_INNER:-}" ]; then
+  export QUAVREL_E2E_INNER=1
+  exec xvfb-run -a -s "-screen 0 800x600x24" bash "$0" "$@"
+fi
+
+work=$(mktemp -d /tmp/quavrel-e2e.XXXXXX)
+app=""
+cleanup() {
+  [ -n "$app" ] && kill "$app" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+mkdir "$work/bin" "$work/run"
+cat > "$work/bin/xdg-open" <<SH
+#!/bin/sh
+printf '%s\n' "\$#" "\$@" >> "$work/opened.log"
+SH
+chmod +x "$work/bin/xdg-open"
+cd "$work/run"
+
+names=(
+  'a;touch pwned'
+  '$(touch pwned).mp3'
+  '`touch pwned`.mp3'
+  "it's; touch pwned; '.mp3"
+  '-pwned.mp3'
+  '--help'
+  'missing folder/not-there.mp3'
+)
+for name in "${names[@]}"; do
+  rm -f "$work/opened.log"
+  printf '[FileOutput]\nFileName=%s\n' "$name" > recorder.ini
+  PATH="$work/bin:$PATH" QT_QPA_PLATFORM=xcb "$bin" >"$work/app.log" 2>&1 &
+  app=$!
+  wid=""
+  for _ in $(seq 1 100); do
+    wid=$(xdotool search --onlyvisible --name '^Quavrel$' 2>/dev/null | head -1 || true)
+    [ -n "$wid" ] && break
+    sleep 0.1
+  done
+  [ -n "$wid" ] || { cat "$work/app.log"; fail "no window"; }
+  sleep 0.3
+  xdotool mousemove --window "$wid" 201 158 click 1
+  for _ in $(seq 1 50); do [ -s "$work/opened.log" ] && break; sleep 0.1; done
+  "$wmclose" "$wid"
+  for _ in $(seq 1 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$app" 2>/dev/null && fail "the program did not end"
+  status=0; wait "$app" || status=$?
+  app=""
+  [ "$status" -eq 0 ] || { cat "$work/app.log"; fail "exit status $status for [$name]"; }
+
+  [ -s "$work/opened.log" ] || fail "nothing opened for [$name]"
+  mapfile -t got < "$work/opened.log"
+  [ "${got[0]}" = 1 ] || fail "[$name] gave ${got[0]} arguments: ${got[*]}"
+  case "${got[1]}" in file:///*) ;; *) fail "[$name] opened as ${got[1]}" ;; esac
+  extra=$(ls -A | grep -v -x -e recorder.ini || true)
+  [ -z "$extra" ] || fail "[$name] left: $extra"
+  grep -qxF "FileName=$name" recorder.ini || fail "[$name] not kept: $(grep FileName recorder.ini)"
+  echo "[$name] -> ${got[1]}"
+done
+echo "ok"

@@ -1,0 +1,137 @@
+// The recording session over the real PulseAudio backend when the sound server misbehaves:
+// its source unloaded, the daemon killed, the GUI thread held up.
+#include "fault_support.h"
+
+#include "audio/pulsewavein.h"
+#include "common/audio_notices.h"
+#include "common/mp3decode.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+namespace {
+
+constexpr std::uint64_t kRate = 44100;
+constexpr std::uint64_t kFrameSamples = 1152;
+
+std::vector<std::int16_t> leftChannel(const DecodedMp3 &mp3)
+{
+    std::vector<std::int16_t> left;
+    for (std::size_t i = 0; i < mp3.samples.size(); i += std::size_t(mp3.channels))
+        left.push_back(mp3.samples[i]);
+    return left;
+}
+
+class PulseSessionFault : public PulseFormTest
+{
+protected:
+    // Records until `seconds` of sound have come in, then does `fault`; the session must end
+    // with one report naming the file, and the file must hold the sound up to the loss.
+    void expectLossEndsTheSession(double seconds, const std::function<void()> &fault)
+    {
+        CountedFeeder feeder(daemon.fifo(), 440, 9000);
+        ASSERT_TRUE(feeder.opened());
+        ASSERT_TRUE(startRecording());
+        std::uint64_t before = 0;
+        ASSERT_TRUE(waveRunUntil([&] { return (before = positionBytes()) >= std::uint64_t(seconds * kRate * 4); }, 20000));
+        fault();
+        ASSERT_TRUE(waitIdle());
+        feeder.stop();
+
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Critical);
+        EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("take.mp3"))) << boxes.lastText().toStdString();
+        EXPECT_EQ(state(), TForm1::kStateStopped);
+        EXPECT_FALSE(form->stop->isEnabled());
+
+        const DecodedMp3 mp3 = decodeMp3File(work.file(QStringLiteral("take.mp3")).toStdString());
+        ASSERT_TRUE(mp3.ok) << mp3.error;
+        const std::uint64_t got = mp3.sampleFrames();
+        const std::uint64_t fed = before / 4;
+        // Everything that came in before the fault, and at most a moment more after it.
+        EXPECT_GE(got + kFrameSamples, fed);
+        EXPECT_LE(got, fed + kRate / 2 + 3 * kFrameSamples);
+        // Measured where the tone sounds: the encoder's lead-in is near-silent noise.
+        const std::vector<std::int16_t> left = leftChannel(mp3);
+        ASSERT_GT(left.size(), 2 * kFrameSamples + 4410);
+        const WaveToneMeasure tone = waveMeasureTone({left.begin() + 2 * kFrameSamples, left.end() - 2 * kFrameSamples}, double(kRate));
+        EXPECT_NEAR(tone.frequency, 440.0, 5.0);
+        EXPECT_GT(tone.amplitude, 6000.0);
+    }
+
+    QString state() const { return form->StatusBar1->panelText(0); }
+};
+
+} // namespace
+
+TEST_F(PulseSessionFault, TheSourceUnloadedMidRecordingEndsTheSessionAndKeepsTheFile)
+{
+    expectLossEndsTheSession(1.5, [&] { ASSERT_EQ(daemon.pactl("unload-module module-pipe-source"), 0); });
+    // The program goes on: a new start on the vanished source fails quietly, stop tidies up.
+    boxes.boxes.clear();
+    form->DFBRecordStart->click();
+    waveRunUntil([&] { return false; }, 300);
+    EXPECT_FALSE(form->FRecording);
+    EXPECT_TRUE(form->DFBRecordStart->isEnabled());
+    form->stop->click();
+    EXPECT_EQ(state(), TForm1::kStateStopped);
+}
+
+TEST_F(PulseSessionFault, TheDaemonKilledMidRecordingEndsTheSessionAndKeepsTheFile)
+{
+    expectLossEndsTheSession(1.5, [&] { ASSERT_TRUE(daemon.kill()); });
+    boxes.boxes.clear();
+    form->DFBRecordStart->click();
+    waveRunUntil([&] { return false; }, 300);
+    EXPECT_FALSE(form->FRecording);
+    form->stop->click();
+    EXPECT_EQ(state(), TForm1::kStateStopped);
+    // With the server back a recording works again.
+    ASSERT_TRUE(daemon.start());
+    pulseWaveInSetServer(daemon.server());
+    form->EOutFile->setText(QStringLiteral("again.mp3"));
+    CountedFeeder feeder(daemon.fifo(), 440, 9000);
+    ASSERT_TRUE(startRecording()) << boxes.lastText().toStdString();
+    ASSERT_TRUE(waveRunUntil([&] { return positionBytes() >= kRate * 4 / 2; }, 20000));
+    form->stop->click();
+    ASSERT_TRUE(waitIdle());
+    const DecodedMp3 mp3 = decodeMp3File(work.file(QStringLiteral("again.mp3")).toStdString());
+    ASSERT_TRUE(mp3.ok) << mp3.error;
+    EXPECT_GE(mp3.sampleFrames(), kRate / 2 - kFrameSamples);
+}
+
+TEST_F(PulseSessionFault, AGuiThreadBusyForASecondLosesNothing)
+{
+    ASSERT_TRUE(startRecording());
+    const std::uint64_t total = 4 * kRate;
+    CountedFeeder feeder(daemon.fifo(), 440, 9000, total);
+    ASSERT_TRUE(feeder.opened());
+    ASSERT_TRUE(waveRunUntil([&] { return positionBytes() >= kRate * 4 * 3 / 2; }, 20000));
+    // Held up by work of its own, not waiting: no event is handled for a whole second.
+    QElapsedTimer busy;
+    busy.start();
+    volatile std::uint64_t spin = 0;
+    while (busy.elapsed() < 1000)
+        spin = spin + 1;
+    ASSERT_TRUE(waveRunUntil([&] { return feeder.done() && positionBytes() >= total * 4; }, 20000))
+        << positionBytes() << " of " << total * 4;
+    EXPECT_EQ(feeder.framesWritten(), total);
+    EXPECT_EQ(droppedBytes(), 0u);
+    EXPECT_EQ(positionBytes(), total * 4);
+    form->stop->click();
+    ASSERT_TRUE(waitIdle());
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.lastText().toStdString();
+
+    const DecodedMp3 mp3 = decodeMp3File(work.file(QStringLiteral("take.mp3")).toStdString());
+    ASSERT_TRUE(mp3.ok) << mp3.error;
+    EXPECT_GE(mp3.sampleFrames(), total);
+    EXPECT_LE(mp3.sampleFrames(), total + 2 * kFrameSamples);
+    // The tone runs unbroken: no stretch of silence where the thread was held.
+    const std::vector<std::int16_t> left = leftChannel(mp3);
+    std::size_t quietRun = 0, longestQuiet = 0;
+    for (std::size_t i = 2 * kFrameSamples; i + 2 * kFrameSamples < left.size(); ++i) {
+        quietRun = std::abs(left[i]) < 200 ? quietRun + 1 : 0;
+        longestQuiet = std::max(longestQuiet, quietRun);
+    }
+    EXPECT_LT(longestQuiet, 50u) << "a gap in the recording";
+}
