@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr int kTagNeverStyled = 999;
 constexpr char kDrawerProperty[] = "XPMenuDrawer";
 
 // The components a container owns, in creation order: everything below it except what

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr int kTagNeverStyled = 999;
 
 TXPMenuManager *gManager = nullptr;
 

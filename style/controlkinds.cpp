@@ -1,4 +1,5 @@
 #include "style/controlkinds.h"
+#include "style/canvas.h"
 
 #include "app/controls.h"
 
@@ -314,4 +315,9 @@ int bidiMode(const QWidget *control)
 bool readsRightToLeft(const QWidget *control)
 {
     return bidiMode(control) != 0;
+}
+
+TRect clientRect(const QWidget *w)
+{
+    return {0, 0, w->width(), w->height()};
 }

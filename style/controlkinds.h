@@ -107,6 +107,15 @@ bool isPopupMenu(const QObject *o);
 bool isToolBar(const QObject *o);
 bool isControlBar(const QObject *o);
 bool isMenuItem(const QObject *o);
+// Tags the styling gives a meaning: never styled (on the control or its parent), and a face
+// taken from the parent's background.
+constexpr int kTagNeverStyled = 999;
+constexpr int kTagParentFace = 1000;
+
+// A control's client rectangle in the painters' coordinates.
+struct TRect;
+TRect clientRect(const QWidget *w);
+
 // A control without a window of its own: it never takes the focus and never paints itself
 // while hooked.
 bool isGraphicControl(const QObject *o);

@@ -15,16 +15,10 @@
 
 namespace {
 
-constexpr int kTagParentFace = 1000;
 constexpr int kCaptionIndent = 9;
 constexpr int kBevelContrast = 60;
 constexpr int kTintFlat = 20;
 constexpr int kTintRaised = 5;
-
-TRect clientRect(const QWidget *w)
-{
-    return {0, 0, w->width(), w->height()};
-}
 
 } // namespace
 

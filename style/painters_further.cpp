@@ -15,14 +15,8 @@ namespace {
 
 constexpr int kRadioInset = 4;
 constexpr int kButtonCorner = 4;
-constexpr int kTagParentFace = 1000;
 constexpr int kTagBorderless = 1001;
 constexpr int kTagCaptionLeft = 1002;
-
-TRect clientRect(const QWidget *w)
-{
-    return {0, 0, w->width(), w->height()};
-}
 
 bool hasTagBits(const QWidget *w, int bits)
 {

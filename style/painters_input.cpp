@@ -23,12 +23,6 @@ constexpr int kComboArrowFromLeft = 5;
 constexpr int kComboStripe = 5;
 constexpr int kCheckBoxInset = 3;
 constexpr int kButtonCorner = 4;
-constexpr int kTagParentFace = 1000;
-
-TRect clientRect(const QWidget *w)
-{
-    return {0, 0, w->width(), w->height()};
-}
 
 bool popupShown(const QComboBox *combo)
 {
