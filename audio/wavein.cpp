@@ -409,7 +409,11 @@ MMRESULT waveInAddBuffer(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh)
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT waveInStart(HWAVEIN hwi)
+namespace {
+
+// Runs a call on a handle that is open and whose device is still there, under the handle's lock.
+template <typename Call>
+MMRESULT onLiveHandle(HWAVEIN hwi, Call call)
 {
     auto h = handles().find(hwi);
     if (!h)
@@ -419,53 +423,49 @@ MMRESULT waveInStart(HWAVEIN hwi)
         return MMSYSERR_INVALHANDLE;
     if (h->queue->lost())
         return MMSYSERR_NODRIVER;
-    if (MMRESULT r = h->source->injectedFailure(WaveInCall::Start))
+    return call(*h);
+}
+
+// Stop and reset both halt the stream; they differ in which buffers come back.
+MMRESULT haltCapture(HWAVEIN hwi, void (WaveInQueue::*handBack)())
+{
+    return onLiveHandle(hwi, [&](OpenHandle &h) {
+        MMRESULT r = MMSYSERR_NOERROR;
+        if (h.started)
+            r = h.source->stop();
+        h.started = false;
+        (h.queue.get()->*handBack)();
         return r;
-    if (h->started)
+    });
+}
+
+} // namespace
+
+MMRESULT waveInStart(HWAVEIN hwi)
+{
+    return onLiveHandle(hwi, [](OpenHandle &h) -> MMRESULT {
+        if (MMRESULT r = h.source->injectedFailure(WaveInCall::Start))
+            return r;
+        if (h.started)
+            return MMSYSERR_NOERROR;
+        h.queue->setRunning(true);
+        if (MMRESULT r = h.source->start()) {
+            h.queue->setRunning(false);
+            return r;
+        }
+        h.started = true;
         return MMSYSERR_NOERROR;
-    h->queue->setRunning(true);
-    if (MMRESULT r = h->source->start()) {
-        h->queue->setRunning(false);
-        return r;
-    }
-    h->started = true;
-    return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT waveInStop(HWAVEIN hwi)
 {
-    auto h = handles().find(hwi);
-    if (!h)
-        return MMSYSERR_INVALHANDLE;
-    std::lock_guard lock(h->calls);
-    if (h->closed)
-        return MMSYSERR_INVALHANDLE;
-    if (h->queue->lost())
-        return MMSYSERR_NODRIVER;
-    MMRESULT r = MMSYSERR_NOERROR;
-    if (h->started)
-        r = h->source->stop();
-    h->started = false;
-    h->queue->stop();
-    return r;
+    return haltCapture(hwi, &WaveInQueue::stop);
 }
 
 MMRESULT waveInReset(HWAVEIN hwi)
 {
-    auto h = handles().find(hwi);
-    if (!h)
-        return MMSYSERR_INVALHANDLE;
-    std::lock_guard lock(h->calls);
-    if (h->closed)
-        return MMSYSERR_INVALHANDLE;
-    if (h->queue->lost())
-        return MMSYSERR_NODRIVER;
-    MMRESULT r = MMSYSERR_NOERROR;
-    if (h->started)
-        r = h->source->stop();
-    h->started = false;
-    h->queue->reset();
-    return r;
+    return haltCapture(hwi, &WaveInQueue::reset);
 }
 
 MMRESULT waveInClose(HWAVEIN hwi)
