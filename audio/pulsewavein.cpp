@@ -321,13 +321,13 @@ public:
     MMRESULT connectLocked(const char *device, bool pinned)
     {
         const WAVEFORMATEX &f = queue_.format();
-        pa_sample_spec spec;
-        spec.format = f.wBitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
-        spec.rate = f.nSamplesPerSec;
-        spec.channels = std::uint8_t(f.nChannels);
-        if (!pa_sample_spec_valid(&spec))
+        pa_sample_spec sampleSpec;
+        sampleSpec.format = f.wBitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+        sampleSpec.rate = f.nSamplesPerSec;
+        sampleSpec.channels = std::uint8_t(f.nChannels);
+        if (!pa_sample_spec_valid(&sampleSpec))
             return WAVERR_BADFORMAT;
-        stream_.reset(pa_stream_new(context_.get(), "Quavrel capture", &spec, nullptr));
+        stream_.reset(pa_stream_new(context_.get(), "Quavrel capture", &sampleSpec, nullptr));
         if (!stream_)
             return MMSYSERR_NOMEM;
         pa_stream_set_state_callback(stream_.get(), onStreamState, this);
