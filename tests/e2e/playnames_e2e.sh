@@ -6,16 +6,10 @@
 set -euo pipefail
 bin=$1
 wmclose=$2
-if [ -z "${QUAVREL_TEST_FIFO:-}" ] || [ ! -p "${QUAVREL_TEST_FIFO}" ]; then
-  echo "no test daemon (run through scripts/test.sh)"; exit 77
-fi
-for tool in xvfb-run xdotool; do
-  command -v "$tool" >/dev/null || { echo "missing $tool"; exit 77; }
-done
-if [ -z "${QUAVREL_E2E_INNER:-}" ]; then
-  export QUAVREL_E2E_INNER=1
-  exec xvfb-run -a -s "-screen 0 800x600x24" bash "$0" "$@"
-fi
+. "$(dirname "$0")/lib.sh"
+e2e_require_daemon
+e2e_require_tools xvfb-run xdotool
+e2e_under_xvfb "$@"
 
 work=$(mktemp -d /tmp/quavrel-e2e.XXXXXX)
 app=""

@@ -1,0 +1,23 @@
+# The start shared by the end-to-end scripts, which source it.
+
+# The private PulseAudio daemon of scripts/test.sh, with its pipe source.
+e2e_require_daemon() {
+  if [ -z "${QUAVREL_TEST_FIFO:-}" ] || [ ! -p "${QUAVREL_TEST_FIFO}" ]; then
+    echo "no test daemon (run through scripts/test.sh)"; exit 77
+  fi
+}
+
+e2e_require_tools() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "missing $tool"; exit 77; }
+  done
+}
+
+# Runs the calling script again, with its arguments, inside an X server of its own.
+e2e_under_xvfb() {
+  if [ -z "${QUAVREL_E2E_INNER:-}" ]; then
+    export QUAVREL_E2E_INNER=1
+    exec xvfb-run -a -s "-screen 0 800x600x24" bash "$0" "$@"
+  fi
+}
