@@ -7,6 +7,7 @@
 #include "style/controlsubclass.h"
 #include "style/glyph.h"
 #include "style/painters_frame.h"
+#include "style/painters_input.h"
 
 #include <QCursor>
 #include <QRadioButton>
@@ -122,16 +123,8 @@ void PaintBitBtn(TControlSubClass &sub, TCanvas &canvas)
     canvas.setPen(borderless ? face : LightenColor(base, 30));
     canvas.roundRect(r, kButtonCorner, kButtonCorner);
 
-    if (enabled && !borderless) {
-        canvas.setPen(DarkenColor(base, 50));
-        if ((sub.MouseDown && sub.Hot) || sub.SpaceDown)
-            canvas.polyline({{r.left, r.bottom - 2}, {r.left, r.top + 1}, {r.left + 1, r.top}, {r.right - 1, r.top}});
-        else
-            canvas.polyline({{r.right - 1, r.top + 1},
-                             {r.right - 1, r.bottom - 2},
-                             {r.right - 2, r.bottom - 1},
-                             {r.left, r.bottom - 1}});
-    }
+    if (enabled && !borderless)
+        DrawButtonEdge(canvas, r, base, (sub.MouseDown && sub.Hot) || sub.SpaceDown);
 
     const QString caption = button->text();
     const bool rtl = readsRightToLeft(button);

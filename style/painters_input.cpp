@@ -232,16 +232,8 @@ void PaintPushButton(TControlSubClass &sub, TCanvas &canvas)
     canvas.setPen(LightenColor(base, 30));
     canvas.roundRect(r, kButtonCorner, kButtonCorner);
 
-    if (button->isEnabled()) {
-        canvas.setPen(DarkenColor(base, 50));
-        if (sub.SpaceDown || (sub.MouseDown && sub.Hot))
-            canvas.polyline({{r.left, r.bottom - 2}, {r.left, r.top + 1}, {r.left + 1, r.top}, {r.right - 1, r.top}});
-        else
-            canvas.polyline({{r.right - 1, r.top + 1},
-                             {r.right - 1, r.bottom - 2},
-                             {r.right - 2, r.bottom - 1},
-                             {r.left, r.bottom - 1}});
-    }
+    if (button->isEnabled())
+        DrawButtonEdge(canvas, r, base, sub.SpaceDown || (sub.MouseDown && sub.Hot));
 
     const QString caption = button->text();
     const TColor textColor = fontColor(button);
@@ -269,4 +261,16 @@ void PaintPushButton(TControlSubClass &sub, TCanvas &canvas)
         }
     }
     DrawCaptionText(canvas, caption, button->font(), textColor, menu.SchemeDisabled, format, text, button->isEnabled());
+}
+
+void DrawButtonEdge(TCanvas &canvas, const TRect &r, TColor base, bool pressed)
+{
+    canvas.setPen(DarkenColor(base, 50));
+    if (pressed)
+        canvas.polyline({{r.left, r.bottom - 2}, {r.left, r.top + 1}, {r.left + 1, r.top}, {r.right - 1, r.top}});
+    else
+        canvas.polyline({{r.right - 1, r.top + 1},
+                         {r.right - 1, r.bottom - 2},
+                         {r.right - 2, r.bottom - 1},
+                         {r.left, r.bottom - 1}});
 }
