@@ -15,9 +15,12 @@ e2e_require_tools() {
 }
 
 # Runs the calling script again, with its arguments, inside an X server of its own.
+# -noreset: by default the server resets whenever its last client leaves, and a program
+# connecting during that reset (a test starting the recorder between two xdotool polls)
+# is refused with "could not connect to display"; seen on loaded machines.
 e2e_under_xvfb() {
   if [ -z "${QUAVREL_E2E_INNER:-}" ]; then
     export QUAVREL_E2E_INNER=1
-    exec xvfb-run -a -s "-screen 0 800x600x24" bash "$0" "$@"
+    exec xvfb-run -a -s "-screen 0 800x600x24 -noreset" bash "$0" "$@"
   fi
 }
