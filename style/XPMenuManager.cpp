@@ -199,8 +199,14 @@ void TXPMenuManager::addPending(QWidget *form)
 
 void TXPMenuManager::watchForm(QWidget *form)
 {
-    connect(form, &QObject::destroyed, this,
-            [this](QObject *gone) { FormNotification(gone, TOperation::opRemove); }, Qt::UniqueConnection);
+    // Qt makes a unique connection only to a member function; to a lambda it refuses it
+    // with a warning, and a closed window would stay in the lists.
+    connect(form, &QObject::destroyed, this, &TXPMenuManager::formDestroyed, Qt::UniqueConnection);
+}
+
+void TXPMenuManager::formDestroyed(QObject *gone)
+{
+    FormNotification(gone, TOperation::opRemove);
 }
 
 void TXPMenuManager::wake()

@@ -55,6 +55,7 @@ private:
     ~TXPMenuManager() override;
     void addPending(QWidget *form);
     void watchForm(QWidget *form);
+    void formDestroyed(QObject *gone);
     void wake();
     static void prune(QList<QPointer<QWidget>> &list);
 

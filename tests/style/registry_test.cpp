@@ -122,6 +122,29 @@ TEST(StyleRegistry, Tag999WindowsAreNeverPickedUp)
     EXPECT_FALSE(manager().StyledForms().contains(after.get()));
 }
 
+QStringList gWarnings;
+
+void keepWarning(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    if (type != QtDebugMsg && type != QtInfoMsg)
+        gWarnings << text;
+}
+
+// Qt refuses some connections only with a warning; a refused watch on a window's end would
+// leave the closed window in the registry's lists.
+TEST(StyleRegistry, WatchingWindowsRaisesNoQtWarning)
+{
+    gWarnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepWarning);
+    {
+        Window main(true);
+        Window other;
+        nextPass();
+    }
+    qInstallMessageHandler(previous);
+    EXPECT_TRUE(gWarnings.isEmpty()) << gWarnings.join(QLatin1Char('\n')).toStdString();
+}
+
 TEST(StyleRegistry, AClosedWindowLeavesTheLists)
 {
     Window main(true);
