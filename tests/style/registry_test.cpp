@@ -122,6 +122,8 @@ TEST(StyleRegistry, Tag999WindowsAreNeverPickedUp)
     EXPECT_FALSE(manager().StyledForms().contains(after.get()));
 }
 
+namespace {
+
 QStringList gWarnings;
 
 void keepWarning(QtMsgType type, const QMessageLogContext &, const QString &text)
@@ -129,6 +131,8 @@ void keepWarning(QtMsgType type, const QMessageLogContext &, const QString &text
     if (type != QtDebugMsg && type != QtInfoMsg)
         gWarnings << text;
 }
+
+} // namespace
 
 // Qt refuses some connections only with a warning; a refused watch on a window's end would
 // leave the closed window in the registry's lists.
