@@ -24,3 +24,15 @@ e2e_under_xvfb() {
     exec xvfb-run -a -s "-screen 0 800x600x24 -noreset" bash "$0" "$@"
   fi
 }
+
+# Prints the id of the recorder's visible top-level window ("Quavrel": the main window or
+# one of its boxes) once it is there, or nothing after ten seconds.
+e2e_wait_window() {
+  local wid="" _
+  for _ in $(seq 1 100); do
+    wid=$(xdotool search --onlyvisible --name '^Quavrel$' 2>/dev/null | head -1 || true)
+    [ -n "$wid" ] && break
+    sleep 0.1
+  done
+  printf '%s' "$wid"
+}

@@ -26,12 +26,7 @@ cp recorder.ini before.ini
 # A runtime folder with no sound server in it: the service finds no device.
 XDG_RUNTIME_DIR="$work/runtime" PULSE_SERVER="unix:$work/runtime/none" QT_QPA_PLATFORM=xcb "$bin" >app.log 2>&1 &
 app=$!
-box=""
-for _ in $(seq 1 100); do
-  box=$(xdotool search --onlyvisible --name '^Quavrel$' 2>/dev/null | head -1 || true)
-  [ -n "$box" ] && break
-  sleep 0.1
-done
+box=$(e2e_wait_window)
 [ -n "$box" ] || { echo "no box"; cat app.log; exit 1; }
 sleep 0.3
 import -window root "$out/e2e-nodevice.png"

@@ -41,12 +41,7 @@ for name in "${names[@]}"; do
   printf '[FileOutput]\nFileName=%s\n' "$name" > recorder.ini
   PATH="$work/bin:$PATH" QT_QPA_PLATFORM=xcb "$bin" >"$work/app.log" 2>&1 &
   app=$!
-  wid=""
-  for _ in $(seq 1 100); do
-    wid=$(xdotool search --onlyvisible --name '^Quavrel$' 2>/dev/null | head -1 || true)
-    [ -n "$wid" ] && break
-    sleep 0.1
-  done
+  wid=$(e2e_wait_window)
   [ -n "$wid" ] || { cat "$work/app.log"; fail "no window"; }
   sleep 0.3
   xdotool mousemove --window "$wid" 201 158 click 1

@@ -31,12 +31,7 @@ pids+=($!)
 QT_QPA_PLATFORM=xcb "$bin" >app.log 2>&1 &
 app=$!
 pids+=($app)
-wid=""
-for _ in $(seq 1 100); do
-  wid=$(xdotool search --onlyvisible --name '^Quavrel$' 2>/dev/null | head -1 || true)
-  [ -n "$wid" ] && break
-  sleep 0.1
-done
+wid=$(e2e_wait_window)
 [ -n "$wid" ] || { echo "no window"; cat app.log; exit 1; }
 sleep 0.5
 

@@ -83,12 +83,7 @@ writer=$!
 QT_QPA_PLATFORM=xcb "$bin" >app.log 2>&1 &
 app=$!
 pids+=($app)
-wid=""
-for _ in $(seq 1 100); do
-  wid=$(xdotool search --onlyvisible --name '^Quavrel$' 2>/dev/null | head -1 || true)
-  [ -n "$wid" ] && break
-  sleep 0.1
-done
+wid=$(e2e_wait_window)
 [ -n "$wid" ] || fail "no window"
 sleep 0.5
 
