@@ -153,19 +153,8 @@ void PaintBitBtn(TControlSubClass &sub, TCanvas &canvas)
         text.inflate(-4, -2);
         format = (rtl ? DT_RIGHT : DT_LEFT) | DT_VCENTER | DT_SINGLELINE | rtlFlag;
     }
-    if (button->isDefault() && enabled && !caption.isEmpty()) {
-        // The window's default button: its caption stands in a soft shadow.
-        const struct { int dx, dy, amount; } halo[] = {{-1, 0, 30}, {0, -1, 30}, {1, 0, 40}, {1, 1, 60}};
-        for (const auto &pass : halo) {
-            TRect shifted = text;
-            shifted.left += pass.dx;
-            shifted.right += pass.dx;
-            shifted.top += pass.dy;
-            shifted.bottom += pass.dy;
-            const TColor shade = DarkenColor(face, pass.amount);
-            DrawCaptionText(canvas, caption, button->font(), shade, shade, format, shifted, true);
-        }
-    }
+    if (button->isDefault() && enabled)
+        DrawDefaultCaptionHalo(canvas, caption, button->font(), face, format, text);
     DrawCaptionText(canvas, caption, button->font(), textColor, menu.SchemeDisabled, format, text, enabled);
 }
 

@@ -247,20 +247,26 @@ void PaintPushButton(TControlSubClass &sub, TCanvas &canvas)
     text.bottom = text.top + extent.height();
     const unsigned format = DT_CENTER | DT_VCENTER | rtl;
 
-    if (button->isDefault() && button->isEnabled() && !caption.isEmpty()) {
-        // A default button's caption stands in a soft shadow, darker toward the lower right.
-        const struct { int dx, dy, amount; } halo[] = {{-1, 0, 30}, {0, -1, 30}, {1, 0, 40}, {1, 1, 60}};
-        for (const auto &pass : halo) {
-            TRect shifted = text;
-            shifted.left += pass.dx;
-            shifted.right += pass.dx;
-            shifted.top += pass.dy;
-            shifted.bottom += pass.dy;
-            const TColor shade = DarkenColor(face, pass.amount);
-            DrawCaptionText(canvas, caption, button->font(), shade, shade, format, shifted, true);
-        }
-    }
+    if (button->isDefault() && button->isEnabled())
+        DrawDefaultCaptionHalo(canvas, caption, button->font(), face, format, text);
     DrawCaptionText(canvas, caption, button->font(), textColor, menu.SchemeDisabled, format, text, button->isEnabled());
+}
+
+void DrawDefaultCaptionHalo(TCanvas &canvas, const QString &caption, const QFont &font, TColor face,
+                            unsigned format, const TRect &text)
+{
+    if (caption.isEmpty())
+        return;
+    const struct { int dx, dy, amount; } halo[] = {{-1, 0, 30}, {0, -1, 30}, {1, 0, 40}, {1, 1, 60}};
+    for (const auto &pass : halo) {
+        TRect shifted = text;
+        shifted.left += pass.dx;
+        shifted.right += pass.dx;
+        shifted.top += pass.dy;
+        shifted.bottom += pass.dy;
+        const TColor shade = DarkenColor(face, pass.amount);
+        DrawCaptionText(canvas, caption, font, shade, shade, format, shifted, true);
+    }
 }
 
 void DrawButtonEdge(TCanvas &canvas, const TRect &r, TColor base, bool pressed)

@@ -5,6 +5,8 @@
 
 #include "style/colors.h"
 
+class QFont;
+class QString;
 class TCanvas;
 struct TRect;
 class TControlSubClass;
@@ -17,3 +19,6 @@ void PaintPushButton(TControlSubClass &sub, TCanvas &canvas);
 // The shaded inner edge of a rounded push button: along the top and left when pressed, along
 // the bottom and right otherwise.
 void DrawButtonEdge(TCanvas &canvas, const TRect &r, TColor base, bool pressed);
+// A default button's caption stands in a soft shadow, darker toward the lower right.
+void DrawDefaultCaptionHalo(TCanvas &canvas, const QString &caption, const QFont &font, TColor face,
+                            unsigned format, const TRect &text);

@@ -12,32 +12,6 @@
 
 namespace {
 
-// A form holding the controls of one test, styled and shown.
-struct Stage {
-    TForm form;
-    TXPMenu *menu = nullptr;
-
-    Stage()
-    {
-        form.resize(300, 160);
-        QFont font(QStringLiteral("MS Sans Serif"));
-        font.setPixelSize(11);
-        form.setFont(font);
-    }
-    template <typename T>
-    T *add(T *control, int x, int y, int w, int h)
-    {
-        control->setGeometry(x, y, w, h);
-        return control;
-    }
-    void activate()
-    {
-        menu = new TXPMenu(&form);
-        menu->setActive(true);
-        form.show();
-    }
-    TControlSubClass &record(QWidget *w) { return *TControlSubClass::recordOf(w); }
-};
 
 // The glyph of the bitmap-button tests: olive ground with a blue square in the middle.
 QPixmap squareGlyph()
@@ -65,7 +39,7 @@ bool anyPixel(const QImage &image, const QRect &area, TColor color)
 // (4, 8)-(10, 14): the middle row crosses pen, fill, then the dot.
 TEST(StyleRadioButton, DotSitsTwoPixelsInsideTheCircle)
 {
-    Stage s;
+    Stage s(300, 160);
     auto *radio = s.add(new QRadioButton(QStringLiteral("Mono"), &s.form), 10, 10, 100, 24);
     radio->setChecked(true);
     s.activate();
@@ -80,7 +54,7 @@ TEST(StyleRadioButton, DotSitsTwoPixelsInsideTheCircle)
 
 TEST(StyleRadioButton, DisabledDotTakesTheDisabledColour)
 {
-    Stage s;
+    Stage s(300, 160);
     auto *radio = s.add(new QRadioButton(QStringLiteral("Mono"), &s.form), 10, 10, 100, 24);
     radio->setChecked(true);
     radio->setEnabled(false);
@@ -92,7 +66,7 @@ TEST(StyleRadioButton, DisabledDotTakesTheDisabledColour)
 
 TEST(StyleRadioButton, UncheckedHotCircleIsSelectFilledWithoutADot)
 {
-    Stage s;
+    Stage s(300, 160);
     auto *radio = s.add(new QRadioButton(QStringLiteral("Mono"), &s.form), 10, 10, 100, 24);
     s.activate();
     sendEnter(radio);
@@ -103,7 +77,7 @@ TEST(StyleRadioButton, UncheckedHotCircleIsSelectFilledWithoutADot)
 
 TEST(StyleBitBtn, PlainButtonHasShadingAndCentredGlyph)
 {
-    Stage s;
+    Stage s(300, 160);
     auto *button = s.add(new TBitBtn(QString(), &s.form), 10, 10, 40, 30);
     button->setGlyph(squareGlyph(), 1);
     s.activate();
@@ -121,7 +95,7 @@ TEST(StyleBitBtn, PlainButtonHasShadingAndCentredGlyph)
 
 TEST(StyleBitBtn, Tag1001HasNoBorderShading)
 {
-    Stage s;
+    Stage s(300, 160);
     auto *button = s.add(new TBitBtn(QStringLiteral("Go"), &s.form), 10, 10, 60, 30);
     setControlTag(button, 1001);
     s.activate();
@@ -134,7 +108,7 @@ TEST(StyleBitBtn, Tag1001HasNoBorderShading)
 
 TEST(StyleBitBtn, Tag1003IsBorderlessParentTintedWithItsCaptionLeft)
 {
-    Stage s;
+    Stage s(300, 160);
     QPalette pal = s.form.palette();
     pal.setColor(QPalette::Window, QColor(0, 0, 0));
     pal.setColor(QPalette::ButtonText, QColor(255, 255, 0));
@@ -170,7 +144,7 @@ TEST(StyleUpDown, HotHalfFollowsThePointer)
 
 TEST(StyleUpDown, HighlightMovesWithThePointerAndTurnsPressed)
 {
-    Stage s;
+    Stage s(300, 160);
     auto *updown = s.add(new TUpDown(&s.form), 10, 10, 17, 30);
     s.activate();
     const TColor hotFill = LightenColor(s.menu->SchemeSelect, 60);
@@ -199,7 +173,7 @@ TEST(StyleUpDown, HighlightMovesWithThePointerAndTurnsPressed)
 
 TEST(StyleWindowBorder, ListBoxGetsAFlatOutlineAndLosesItsSunkenLook)
 {
-    Stage s;
+    Stage s(300, 160);
     auto *list = s.add(new QListWidget(&s.form), 10, 10, 120, 80);
     s.activate();
     grabOf(list);
@@ -217,7 +191,7 @@ TEST(StyleWindowBorder, ListBoxGetsAFlatOutlineAndLosesItsSunkenLook)
 
 TEST(StyleBorderedEdit, MemoGetsAFlatBorderAndGetsItsOwnBack)
 {
-    Stage s;
+    Stage s(300, 160);
     auto *memo = s.add(new QPlainTextEdit(&s.form), 10, 10, 120, 80);
     s.activate();
     grabOf(memo);
@@ -234,7 +208,7 @@ TEST(StyleBorderedEdit, MemoGetsAFlatBorderAndGetsItsOwnBack)
 
 TEST(StyleHotKey, FrameIsTheBorderColourOverAWindowRing)
 {
-    Stage s;
+    Stage s(300, 160);
     auto *key = s.add(new THotKey(&s.form), 10, 10, 120, 22);
     s.activate();
     QImage img = grabOf(key);

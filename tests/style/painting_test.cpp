@@ -9,32 +9,6 @@
 
 namespace {
 
-// A form holding one control of interest, styled and shown.
-struct Stage {
-    TForm form;
-    TXPMenu *menu = nullptr;
-
-    Stage()
-    {
-        form.resize(400, 200);
-        QFont font(QStringLiteral("MS Sans Serif"));
-        font.setPixelSize(11);
-        form.setFont(font);
-    }
-    template <typename T>
-    T *add(T *control, int x, int y, int w, int h)
-    {
-        control->setGeometry(x, y, w, h);
-        return control;
-    }
-    void activate()
-    {
-        menu = new TXPMenu(&form);
-        menu->setActive(true);
-        form.show();
-    }
-    TColor formColor() const { return fromQColor(form.palette().color(QPalette::Window)); }
-};
 
 // An olive glyph with a red square from (3, 3) to (12, 12); a second image, when asked
 // for, holds only a white square from (6, 6) to (9, 9).
@@ -552,4 +526,39 @@ TEST(StyleUnhooked, ControlsPaintThemselvesAgainAfterDeactivation)
     s.menu->setActive(false);
     const QImage plain = s.shot();
     EXPECT_NE(pixelAt(plain, 74, 12), DarkenColor(clBtnShadow, 50));
+}
+
+namespace {
+
+int differingPixels(const QImage &a, const QImage &b)
+{
+    int n = 0;
+    for (int y = 0; y < std::min(a.height(), b.height()); ++y)
+        for (int x = 0; x < std::min(a.width(), b.width()); ++x)
+            n += pixelAt(a, x, y) != pixelAt(b, x, y);
+    return n;
+}
+
+} // namespace
+
+// Push and bitmap buttons share the default button's caption shadow: it shows while the
+// button is enabled and goes with it.
+TEST(StylePaint, DefaultButtonCaptionStandsInAShadowOnlyWhileEnabled)
+{
+    Stage s;
+    auto *plain = s.add(new TButton(QStringLiteral("OK"), &s.form), 10, 10, 75, 25);
+    auto *chosen = s.add(new TButton(QStringLiteral("OK"), &s.form), 10, 50, 75, 25);
+    auto *bitPlain = s.add(new TBitBtn(QStringLiteral("OK"), &s.form), 100, 10, 75, 25);
+    auto *bitChosen = s.add(new TBitBtn(QStringLiteral("OK"), &s.form), 100, 50, 75, 25);
+    chosen->setDefault(true);
+    bitChosen->setDefault(true);
+    s.activate();
+
+    EXPECT_GT(differingPixels(grabOf(plain), grabOf(chosen)), 0);
+    EXPECT_GT(differingPixels(grabOf(bitPlain), grabOf(bitChosen)), 0);
+    for (QWidget *w : {static_cast<QWidget *>(plain), static_cast<QWidget *>(chosen),
+                       static_cast<QWidget *>(bitPlain), static_cast<QWidget *>(bitChosen)})
+        w->setEnabled(false);
+    EXPECT_EQ(differingPixels(grabOf(plain), grabOf(chosen)), 0);
+    EXPECT_EQ(differingPixels(grabOf(bitPlain), grabOf(bitChosen)), 0);
 }

@@ -181,3 +181,28 @@ QImage grabOf(QWidget *widget)
 {
     return widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
+
+Stage::Stage(int width, int height)
+{
+    form.resize(width, height);
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    form.setFont(font);
+}
+
+void Stage::activate()
+{
+    menu = new TXPMenu(&form);
+    menu->setActive(true);
+    form.show();
+}
+
+TControlSubClass &Stage::record(QWidget *w)
+{
+    return *TControlSubClass::recordOf(w);
+}
+
+TColor Stage::formColor() const
+{
+    return fromQColor(form.palette().color(QPalette::Window));
+}

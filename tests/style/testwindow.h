@@ -7,6 +7,7 @@
 
 #include "app/controls.h"
 #include "style/XPMenu.h"
+#include "style/controlsubclass.h"
 
 #include <QImage>
 #include <QPixmap>
@@ -64,6 +65,23 @@ struct TestWindow {
     TSpinEdit *SpinEdit2 = nullptr;
     TLabel *Label9 = nullptr;
     TXPMenu *XPMenu1 = nullptr;
+};
+
+// A form holding the controls of one painting test; activate() styles and shows it.
+struct Stage {
+    explicit Stage(int width = 400, int height = 200);
+    template <typename T>
+    T *add(T *control, int x, int y, int w, int h)
+    {
+        control->setGeometry(x, y, w, h);
+        return control;
+    }
+    void activate();
+    TControlSubClass &record(QWidget *w);
+    TColor formColor() const;
+
+    TForm form;
+    TXPMenu *menu = nullptr;
 };
 
 // The colour of one pixel of an image as an RGB colour value.
