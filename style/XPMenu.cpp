@@ -51,6 +51,9 @@ TXPMenu::TXPMenu(QObject *owner) : QObject(owner), FForm(qobject_cast<TForm *>(o
     if (FForm) {
         BuildColorScheme();
         FForm->installEventFilter(this);
+        // A form emits destroyed() before it releases its children, this instance among
+        // them; from then on it must not be drawn on.
+        connect(FForm, &QObject::destroyed, this, [this] { FFormGoing = true; });
     }
     TXPMenuManager::ensure();
     QMetaObject::invokeMethod(this, &TXPMenu::Loaded, Qt::QueuedConnection);
@@ -62,9 +65,10 @@ TXPMenu::~TXPMenu()
     // whatever is left is restored before the records go.
     if (TXPMenuManager *manager = TXPMenuManager::instance())
         manager->Unregister(this);
-    // Each restored control repaints itself; the form may already be going away, so it is
-    // not touched here.
     unhookAll();
+    // The form is redrawn without the flat look, unless it is going away itself.
+    if (FForm && !FFormGoing)
+        FForm->update();
     TXPMenuManager::releaseIfEmpty();
     for (const QPointer<QObject> &menu : std::as_const(FAttachedMenus))
         if (menu && menuDrawer(menu) == this)
@@ -292,6 +296,11 @@ void TXPMenu::redrawMenuBar()
         return;
     for (QMenuBar *bar : FForm->findChildren<QMenuBar *>(Qt::FindDirectChildrenOnly))
         bar->update();
+}
+
+void TXPMenu::BuildColorScheme()
+{
+    BuildColorScheme(screenBitsPerPixel(FForm));
 }
 
 void TXPMenu::BuildColorScheme(int bitsPerPixel)

@@ -91,7 +91,9 @@ public:
 
     void StyleOwnedComponents(QObject *container, bool activate, bool invalidate);
     void StyleComponent(QObject *component, bool activate, bool invalidate);
-    void BuildColorScheme(int bitsPerPixel = kScreenBitsPerPixel);
+    // Computes the scheme for the depth of the form's screen, or for the depth given.
+    void BuildColorScheme();
+    void BuildColorScheme(int bitsPerPixel);
 
     // The hook records this instance owns, in the order they were made.
     QList<TControlSubClass *> SubClasses() const;
@@ -112,7 +114,7 @@ public:
     TColor SchemeSeparator = clBtnFace;
     TColor SchemeDarkFace = clBtnShadow;
     TColor SchemeMidFace = clBtnShadow;
-    int BitsPerPixel = kScreenBitsPerPixel;
+    int BitsPerPixel = kDefaultBitsPerPixel;
     bool HighColor = true;
     int ParentTint = 16;
     int ParentTintHot = 40;
@@ -135,6 +137,7 @@ private:
     void colorChanged(TColor &field, TColor value);
 
     TForm *FForm = nullptr;
+    bool FFormGoing = false;
     quint8 FDimLevel = 30;
     quint8 FGrayLevel = 10;
     QFont FFont;

@@ -243,7 +243,7 @@ void TXPMenuManager::RestoreForm(QWidget *form)
     const QList<TControlSubClass *> records = FStylingInstance->SubClasses();
     for (auto it = records.crbegin(); it != records.crend(); ++it)
         if ((*it)->Control && liesInside((*it)->Control, form))
-            (*it)->Unhook();
+            (*it)->Restore();
 }
 
 void TXPMenuManager::prune(QList<QPointer<QWidget>> &list)

@@ -1,7 +1,10 @@
 #include "style/canvas.h"
 
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QPainter>
+#include <QScreen>
+#include <QWidget>
 
 #include <cstdlib>
 
@@ -21,11 +24,21 @@ int qtTextFlags(unsigned format)
         flags |= Qt::TextSingleLine;
     if (format & DT_EXPANDTABS)
         flags |= Qt::TextExpandTabs;
-    flags |= (format & DT_NOPREFIX) ? Qt::TextHideMnemonic : Qt::TextShowMnemonic;
+    // Qt consumes "&" under either mnemonic flag; only without both is it plain text.
+    if (!(format & DT_NOPREFIX))
+        flags |= Qt::TextShowMnemonic;
     return flags;
 }
 
 } // namespace
+
+int screenBitsPerPixel(const QWidget *widget)
+{
+    QScreen *screen = widget ? widget->screen() : nullptr;
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    return screen ? screen->depth() : kDefaultBitsPerPixel;
+}
 
 TCanvas::TCanvas(QPainter &painter) : FPainter(painter)
 {

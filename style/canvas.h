@@ -15,11 +15,16 @@
 #include <initializer_list>
 
 class QPainter;
+class QWidget;
 
-// Fixed counterparts of system values: the thumb width of a scroll bar at 96 pixels per
-// inch (sizes the combo button and the check box) and the colour depth we draw for.
+// Fixed counterpart of a system value: the thumb width of a scroll bar at 96 pixels per
+// inch (sizes the combo button and the check box).
 constexpr int kThumbWidth = 16;
-constexpr int kScreenBitsPerPixel = 32;
+// The colour depth assumed while there is no screen to ask.
+constexpr int kDefaultBitsPerPixel = 32;
+
+// Bits per pixel of the screen the widget is shown on (the primary screen for none).
+int screenBitsPerPixel(const QWidget *widget);
 
 // Text format flags of the painters.
 constexpr unsigned DT_LEFT = 0x0;

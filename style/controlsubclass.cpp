@@ -1,18 +1,23 @@
 #include "style/controlsubclass.h"
 
+#include "app/controls.h"
 #include "style/XPMenu.h"
 #include "style/canvas.h"
+#include "style/combopopup.h"
 #include "style/controlkinds.h"
 #include "style/painters_frame.h"
 #include "style/painters_further.h"
 #include "style/painters_input.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QHash>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
 
 namespace {
 
@@ -32,7 +37,7 @@ enum class Reaction {
     Rebuilding,     // Recreating := True
     KeyDown,        // space only: SpaceDown := True; paint unless SpaceHeld; SpaceHeld := True
     KeyUp,          // space only: SpaceDown := False; SpaceHeld := False; paint
-    MouseMove,      // an enabled up-down: paint
+    MouseMove,      // an enabled up-down: paint; a held button: Hot follows the pointer
     LeftDown,       // MouseDown := True; paint
     LeftUp,         // MouseDown := False; paint
     DoubleClick,    // push button, speed button, check box: a left press with the same data follows
@@ -162,11 +167,35 @@ TControlSubClass::TControlSubClass(TXPMenu *owner, QWidget *control)
         deleteLater();
     });
     connect(qApp, &QApplication::focusChanged, this, [this] { react(kFocusChanged, nullptr); });
+    if (auto *combo = qobject_cast<TComboBox *>(control))
+        dropListBelow(combo);
     if (auto *button = qobject_cast<QAbstractButton *>(control)) {
         connect(button, &QAbstractButton::toggled, this, [this] { react(kCheckChanged, nullptr); });
         connect(button, &QAbstractButton::pressed, this, [this] { react(kButtonState, nullptr); });
         connect(button, &QAbstractButton::released, this, [this] { react(kButtonState, nullptr); });
     }
+}
+
+void TControlSubClass::dropListBelow(QComboBox *combo)
+{
+    QStyle *below = comboPopupBelowStyle();
+    if (combo->style() != below) {
+        FSavedStyle = combo->testAttribute(Qt::WA_SetStyle) ? combo->style() : nullptr;
+        combo->setStyle(below);
+    }
+    // The list's window opening or closing changes the look of the whole field, where Qt
+    // repaints only the arrow.
+    FPopup = combo->view()->window();
+    if (FPopup == combo->window())
+        FPopup = nullptr;
+    else
+        FPopup->installEventFilter(this);
+}
+
+void TControlSubClass::restoreStyle(QWidget *control)
+{
+    if (control->style() == comboPopupBelowStyle())
+        control->setStyle(FSavedStyle);
 }
 
 TControlSubClass::~TControlSubClass()
@@ -188,20 +217,34 @@ void TControlSubClass::detach()
         Control->removeEventFilter(this);
         disconnect(Control, nullptr, this, nullptr);
     }
+    if (FPopup)
+        FPopup->removeEventFilter(this);
+    FPopup = nullptr;
     disconnect(qApp, nullptr, this, nullptr);
 }
 
 void TControlSubClass::Unhook()
 {
+    release(false);
+}
+
+void TControlSubClass::Restore()
+{
+    release(true);
+}
+
+void TControlSubClass::release(bool wholeRestore)
+{
     QWidget *control = Control;
     detach();
     if (control) {
-        // The memos and item views get their Ctl3D back as well as their border: leaving
-        // them flat once styling is gone would be a look nobody asked for.
-        if (isEditDescendant(control) || isBorderedEdit(control) || isWindowBorderKind(control))
+        const bool edit = isEditDescendant(control) || isBorderedEdit(control);
+        const bool borderOnly = isWindowBorderKind(control);
+        if (edit || (wholeRestore && borderOnly))
             setControlCtl3D(control, SavedCtl3D);
-        if (isBorderedEdit(control) || isWindowBorderKind(control))
+        if (isBorderedEdit(control) || borderOnly || (wholeRestore && edit))
             setControlBorderStyle(control, SavedBorderStyle);
+        restoreStyle(control);
         control->update();
     }
     Control = nullptr;
@@ -217,6 +260,7 @@ TControlSubClass *TControlSubClass::HandOver(TXPMenu *successor)
     }
     detach();
     auto *next = new TControlSubClass(successor, control);
+    next->FSavedStyle = FSavedStyle;
     next->SavedCtl3D = SavedCtl3D;
     next->SavedBorderStyle = SavedBorderStyle;
     next->Recreating = Recreating;
@@ -243,6 +287,11 @@ void TControlSubClass::requestPaint()
 
 bool TControlSubClass::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == FPopup && watched != Control) {
+        if (event->type() == QEvent::Show || event->type() == QEvent::Hide)
+            requestPaint();
+        return false;
+    }
     if (watched != Control)
         return false;
     const QEvent::Type type = event->type();
@@ -338,6 +387,8 @@ void TControlSubClass::react(int trigger, QEvent *event)
     case Reaction::MouseMove:
         if (Control->isEnabled() && isUpDown(Control))
             requestPaint();
+        else
+            followHeldPointer(static_cast<QMouseEvent *>(event));
         break;
     case Reaction::LeftDown:
         if (static_cast<QMouseEvent *>(event)->button() != Qt::LeftButton)
@@ -378,6 +429,21 @@ void TControlSubClass::react(int trigger, QEvent *event)
         requestPaint();
         break;
     }
+}
+
+void TControlSubClass::followHeldPointer(const QMouseEvent *move)
+{
+    // Qt grabs the mouse for the pressed control and sends it no leave or enter until the
+    // button is released, so a press dragged off would stay hot.
+    if (!MouseDown || !(move->buttons() & Qt::LeftButton) || !Control->isEnabled())
+        return;
+    if (!(isPushButton(Control) || isBitBtn(Control) || isSpeedButton(Control) || isCheckBox(Control)))
+        return;
+    const bool inside = Control->rect().contains(move->position().toPoint());
+    if (inside == Hot)
+        return;
+    Hot = inside;
+    requestPaint();
 }
 
 void TControlSubClass::PaintStyled()

@@ -9,6 +9,9 @@
 #include <QPointer>
 #include <QWidget>
 
+class QComboBox;
+class QMouseEvent;
+class QStyle;
 class TXPMenu;
 
 class TControlSubClass : public QObject
@@ -28,8 +31,12 @@ public:
     // Runs the painters of the control's kind over the control; only inside its paint event.
     void PaintStyled();
     // Takes the record off its control, restores the control's saved state and releases
-    // the record.
+    // the record: the edits get their Ctl3D back (the bordered kind its border style as
+    // well), the kinds with only a flat window border their border style.
     void Unhook();
+    // As Unhook, for a window handed back by the registry: every kind that saved Ctl3D
+    // and a border style gets both back.
+    void Restore();
     // Moves the hook to another owner: a new record with this one's control and saved state
     // takes its place, and this one is released.
     TControlSubClass *HandOver(TXPMenu *successor);
@@ -54,11 +61,19 @@ protected:
 
 private:
     void react(int trigger, QEvent *event);
+    void followHeldPointer(const QMouseEvent *move);
+    void release(bool wholeRestore);
+    void dropListBelow(QComboBox *combo);
+    void restoreStyle(QWidget *control);
     void requestPaint();
     bool ownerInactive() const;
     void detach();
 
     QObject *FRegisteredFor = nullptr;
+    // A combo box's list window, and the style the combo box had of its own (none: the
+    // application's).
+    QPointer<QWidget> FPopup;
+    QPointer<QStyle> FSavedStyle;
     bool FInPaint = false;
     int FPaintRequests = 0;
 };

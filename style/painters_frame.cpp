@@ -299,7 +299,13 @@ void PaintProgressBar(TControlSubClass &sub, TCanvas &canvas)
 {
     QWidget *bar = sub.Control;
     const TXPMenu &menu = *sub.XPMenu;
-    canvas.setPen(sub.Hot ? menu.SchemeSelectBorder : DarkenColor(parentBackground(bar), 60));
+    TRect r = clientRect(bar);
     canvas.setHollowBrush();
+    // Fusion rounds its groove: the corner pixels just inside our frame would still show
+    // its outline, so that ring takes the groove's own colour.
+    r.inflate(-1, -1);
+    canvas.setPen(fromQColor(bar->palette().color(QPalette::Base)));
+    canvas.rectangle(r);
+    canvas.setPen(sub.Hot ? menu.SchemeSelectBorder : DarkenColor(parentBackground(bar), 60));
     canvas.rectangle(clientRect(bar));
 }

@@ -120,7 +120,7 @@ void PaintBitBtn(TControlSubClass &sub, TCanvas &canvas)
     canvas.setBrush(parentBg);
     canvas.fillRect(r);
     canvas.setBrush(face);
-    canvas.setPen(borderless ? face : LightenColor(base, 30));
+    canvas.setPen(LightenColor(base, 30));
     canvas.roundRect(r, kButtonCorner, kButtonCorner);
 
     if (enabled && !borderless)
@@ -243,7 +243,7 @@ void PaintWindowBorder(TControlSubClass &sub, TCanvas &canvas)
 {
     QWidget *control = sub.Control;
     TXPMenu &menu = *sub.XPMenu;
-    menu.BuildColorScheme();
+    menu.BuildColorScheme(screenBitsPerPixel(control));
     const bool single = sub.SavedBorderStyle == TEdit::bsSingle;
     const TColor parentBg = parentBackground(control);
     TColor color;
@@ -262,7 +262,7 @@ void PaintHotKey(TControlSubClass &sub, TCanvas &canvas)
 {
     QWidget *control = sub.Control;
     TXPMenu &menu = *sub.XPMenu;
-    menu.BuildColorScheme();
+    menu.BuildColorScheme(screenBitsPerPixel(control));
     const TColor color = (sub.Hot || sub.Focused) ? LightenColor(menu.SchemeSelectBorder, 60)
                                                   : DarkenColor(parentBackground(control), 60);
     TRect r = clientRect(control);

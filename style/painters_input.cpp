@@ -9,10 +9,9 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QIcon>
 #include <QPainter>
 #include <QPushButton>
-#include <QStyle>
-#include <QStyleOptionComboBox>
 
 namespace {
 
@@ -23,6 +22,8 @@ constexpr int kComboArrowFromLeft = 5;
 constexpr int kComboStripe = 5;
 constexpr int kCheckBoxInset = 3;
 constexpr int kButtonCorner = 4;
+constexpr int kComboLabelIndent = 3;
+constexpr int kComboIconGap = 4;
 
 bool popupShown(const QComboBox *combo)
 {
@@ -31,30 +32,56 @@ bool popupShown(const QComboBox *combo)
 }
 
 // Qt paints a pick-only combo box as a raised button; clear it to a plain field in the
-// control's colour and put the current item's text back where the style places it.
+// control's colour.
 void clearComboField(QComboBox *combo, TCanvas &canvas, TColor color)
 {
     TRect field = clientRect(combo);
     field.inflate(-1, -1);
     canvas.setBrush(color);
     canvas.fillRect(field);
+}
 
-    QStyleOptionComboBox opt;
-    opt.initFrom(combo);
-    opt.editable = combo->isEditable();
-    opt.frame = combo->hasFrame();
-    opt.currentText = combo->currentText();
-    opt.currentIcon = combo->itemIcon(combo->currentIndex());
-    opt.iconSize = combo->iconSize();
-    QPainter &p = canvas.painter();
-    p.save();
-    p.setFont(combo->font());
-    p.setPen(combo->palette().color(QPalette::Text));
-    combo->style()->drawControl(QStyle::CE_ComboBoxLabel, &opt, &p, combo);
-    p.restore();
+// Puts the current item back in the whole width the flat field leaves it, rather than in
+// the narrower place Fusion gives it.
+void drawComboLabel(QComboBox *combo, TCanvas &canvas)
+{
+    if (combo->isEditable())
+        return; // its line edit draws the text
+    TRect label = comboLabelRect(combo);
+    const QIcon icon = combo->itemIcon(combo->currentIndex());
+    const bool rtl = bidiMode(combo) == 1;
+    if (!icon.isNull()) {
+        const QSize size = combo->iconSize();
+        const int x = rtl ? label.right - size.width() : label.left;
+        const int y = label.top + (label.height() - size.height()) / 2;
+        const QIcon::Mode mode = combo->isEnabled() ? QIcon::Normal : QIcon::Disabled;
+        icon.paint(&canvas.painter(), QRect(x, y, size.width(), size.height()), Qt::AlignCenter, mode);
+        if (rtl)
+            label.right -= size.width() + kComboIconGap;
+        else
+            label.left += size.width() + kComboIconGap;
+    }
+    canvas.setFont(combo->font(), fromQColor(combo->palette().color(QPalette::Text)));
+    canvas.drawText(combo->currentText(), label,
+                    (rtl ? DT_RIGHT | DT_RTLREADING : DT_LEFT) | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
 }
 
 } // namespace
+
+TRect comboLabelRect(const QComboBox *combo)
+{
+    // The button begins the thumb width and three pixels from the side it sits on, with
+    // the stripe in the field's colour as its first five pixels: the label may run across
+    // the stripe up to the divider. Right to left, a hot button reaches one pixel further.
+    const TRect client = clientRect(combo);
+    const int divider = kThumbWidth + 3 - kComboStripe;
+    TRect r{client.left + kComboLabelIndent, client.top + 1, client.right - divider, client.bottom - 1};
+    if (bidiMode(combo) == 1) {
+        r.left = client.left + divider + 2;
+        r.right = client.right - kComboLabelIndent;
+    }
+    return r;
+}
 
 void PaintComboBox(TControlSubClass &sub, TCanvas &canvas)
 {
@@ -122,6 +149,7 @@ void PaintComboBox(TControlSubClass &sub, TCanvas &canvas)
         r.right = r.left + kComboStripe;
     canvas.setBrush(color);
     canvas.fillRect(r);
+    drawComboLabel(combo, canvas);
 
     const int divider = rtl ? r.left : r.right;
     canvas.setPen(border);

@@ -5,6 +5,7 @@
 
 #include "style/colors.h"
 
+class QComboBox;
 class QFont;
 class QString;
 class TCanvas;
@@ -12,6 +13,9 @@ struct TRect;
 class TControlSubClass;
 
 void PaintComboBox(TControlSubClass &sub, TCanvas &canvas);
+// Where a combo box shows its current item: from three pixels in up to the divider of
+// its button.
+TRect comboLabelRect(const QComboBox *combo);
 void PaintEdit(TControlSubClass &sub, TCanvas &canvas);
 void PaintCheckBox(TControlSubClass &sub, TCanvas &canvas);
 void PaintPushButton(TControlSubClass &sub, TCanvas &canvas);

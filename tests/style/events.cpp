@@ -40,6 +40,14 @@ void sendRelease(QWidget *w, int x, int y)
     sendMouse(w, QEvent::MouseButtonRelease, x, y, Qt::NoButton);
 }
 
+void sendHeldMove(QWidget *w, int x, int y)
+{
+    const QPointF local(x, y);
+    QMouseEvent e(QEvent::MouseMove, local, local, w->mapToGlobal(local), Qt::NoButton, Qt::LeftButton,
+                  Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &e);
+}
+
 void sendDoubleClick(QWidget *w, int x, int y)
 {
     sendMouse(w, QEvent::MouseButtonDblClick, x, y, Qt::LeftButton);

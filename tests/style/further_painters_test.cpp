@@ -101,9 +101,15 @@ TEST(StyleBitBtn, Tag1001HasNoBorderShading)
     s.activate();
     const QImage img = grabOf(button);
     const TColor face = LightenColor(fromQColor(s.form.palette().color(QPalette::Window)), s.menu->ParentTint);
-    EXPECT_EQ(pixelAt(img, 59, 15), face);
-    EXPECT_EQ(pixelAt(img, 30, 29), face);
-    EXPECT_EQ(pixelAt(img, 0, 15), face);
+    // The face is the border base: the outline is the face lightened, with no shading.
+    const TColor outline = LightenColor(face, 30);
+    ASSERT_NE(outline, face);
+    EXPECT_EQ(pixelAt(img, 59, 15), outline);
+    EXPECT_EQ(pixelAt(img, 30, 29), outline);
+    EXPECT_EQ(pixelAt(img, 0, 15), outline);
+    EXPECT_EQ(pixelAt(img, 30, 0), outline);
+    EXPECT_EQ(pixelAt(img, 58, 15), face);
+    EXPECT_EQ(pixelAt(img, 30, 28), face);
 }
 
 TEST(StyleBitBtn, Tag1003IsBorderlessParentTintedWithItsCaptionLeft)
@@ -119,12 +125,13 @@ TEST(StyleBitBtn, Tag1003IsBorderlessParentTintedWithItsCaptionLeft)
     const QImage img = grabOf(button);
     const TColor face = LightenColor(clBlack, s.menu->ParentTint);
     EXPECT_EQ(pixelAt(img, 50, 2), face);
-    EXPECT_EQ(pixelAt(img, 99, 15), face);
-    EXPECT_EQ(pixelAt(img, 50, 29), face);
+    EXPECT_EQ(pixelAt(img, 99, 15), LightenColor(face, 30));
+    EXPECT_EQ(pixelAt(img, 50, 29), LightenColor(face, 30));
+    EXPECT_EQ(pixelAt(img, 98, 15), face);
     // The caption starts four pixels in from the left and leaves the right half empty.
     bool leftText = false, rightText = false;
-    for (int y = 0; y < 30; ++y) {
-        for (int x = 0; x < 100; ++x) {
+    for (int y = 2; y < 28; ++y) {
+        for (int x = 2; x < 98; ++x) {
             if (pixelAt(img, x, y) == face || pixelAt(img, x, y) == clBlack)
                 continue;
             (x < 30 ? leftText : rightText) = true;
@@ -185,8 +192,10 @@ TEST(StyleWindowBorder, ListBoxGetsAFlatOutlineAndLosesItsSunkenLook)
     sendEnter(list);
     EXPECT_EQ(pixelAt(grabOf(list), 0, 40), LightenColor(s.menu->SchemeSelectBorder, 60));
 
+    // Unhooking gives back only the border style; Ctl3D stays as the flat look left it.
     s.menu->setActive(false);
-    EXPECT_TRUE(controlCtl3D(list));
+    EXPECT_FALSE(controlCtl3D(list));
+    EXPECT_EQ(controlBorderStyle(list), TEdit::bsSingle);
 }
 
 TEST(StyleBorderedEdit, MemoGetsAFlatBorderAndGetsItsOwnBack)

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QFocusEvent>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
@@ -436,4 +437,60 @@ TEST(StyleEvents, RecordMovesToAnotherOwnerWithItsSavedState)
     sendEnter(w.EOutFile);
     EXPECT_FALSE(hooked(w.EOutFile));
     EXPECT_TRUE(w.EOutFile->Ctl3D);
+}
+
+namespace {
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+} // namespace
+
+TEST(StyleHooking, DestroyingTheComponentRedrawsTheForm)
+{
+    TForm form;
+    form.resize(200, 100);
+    new TLabel(QStringLiteral("plain"), &form); // nothing on the form is hooked
+    auto *menu = new TXPMenu(&form);
+    menu->setActive(true);
+    form.show();
+    QCoreApplication::processEvents();
+    PaintCounter counter;
+    form.installEventFilter(&counter);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(counter.paints, 0);
+    delete menu;
+    QCoreApplication::processEvents();
+    EXPECT_GT(counter.paints, 0);
+}
+
+// Unhooking gives an item view its border style back but leaves its Ctl3D as the flat
+// look set it; an edit gets its Ctl3D back but keeps its border style.
+TEST(StyleHooking, UnhookingRestoresCtl3DOfEditsAndOnlyTheBorderOfItemViews)
+{
+    Stage s(300, 200);
+    auto *list = s.add(new QListWidget(&s.form), 10, 10, 120, 80);
+    auto *edit = s.add(new TEdit(QStringLiteral("x"), &s.form), 10, 100, 120, 21);
+    s.activate();
+    grabOf(&s.form);
+    ASSERT_FALSE(controlCtl3D(list));
+    ASSERT_FALSE(edit->Ctl3D);
+    setControlBorderStyle(list, TEdit::bsNone);
+    edit->setBorderStyle(TEdit::bsNone);
+
+    s.menu->setActive(false);
+    EXPECT_FALSE(hooked(list));
+    EXPECT_EQ(controlBorderStyle(list), TEdit::bsSingle);
+    EXPECT_FALSE(controlCtl3D(list));
+    EXPECT_TRUE(edit->Ctl3D);
+    EXPECT_EQ(edit->BorderStyle, TEdit::bsNone);
 }

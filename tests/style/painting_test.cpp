@@ -3,8 +3,15 @@
 
 #include "style/controlsubclass.h"
 
+#include "style/painters_input.h"
+
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <gtest/gtest.h>
 
 namespace {
@@ -561,4 +568,238 @@ TEST(StylePaint, DefaultButtonCaptionStandsInAShadowOnlyWhileEnabled)
         w->setEnabled(false);
     EXPECT_EQ(differingPixels(grabOf(plain), grabOf(chosen)), 0);
     EXPECT_EQ(differingPixels(grabOf(bitPlain), grabOf(bitChosen)), 0);
+}
+
+// Qt grabs the mouse for a pressed control and sends no leave while the button is held:
+// the hot state follows the pointer's moves instead, out and back in again.
+TEST(StyleHeldPress, DraggedOffLooksRaisedAndNotHotOnEveryButtonKind)
+{
+    Stage s(400, 120);
+    auto *push = s.add(new TButton(QStringLiteral("OK"), &s.form), 10, 10, 75, 25);
+    auto *bit = s.add(new TBitBtn(QStringLiteral("OK"), &s.form), 100, 10, 75, 25);
+    auto *speed = s.add(new TSpeedButton(QStringLiteral("OK"), &s.form), 190, 10, 52, 22);
+    auto *box = s.add(new TCheckBox(QStringLiteral("box"), &s.form), 260, 10, 97, 24);
+    s.activate();
+    const TColor shade = DarkenColor(clBtnShadow, 50);
+    const TColor outline = LightenColor(clBtnShadow, 30);
+
+    for (QWidget *w : {static_cast<QWidget *>(push), static_cast<QWidget *>(bit), static_cast<QWidget *>(speed),
+                       static_cast<QWidget *>(box)}) {
+        SCOPED_TRACE(w->metaObject()->className());
+        TControlSubClass &record = s.record(w);
+        sendEnter(w);
+        sendPress(w);
+        ASSERT_TRUE(record.Hot);
+        const int before = record.paintRequests();
+        sendHeldMove(w, w->width() + 30, 5);
+        EXPECT_FALSE(record.Hot);
+        const int offRequests = record.paintRequests();
+        EXPECT_GT(offRequests, before);
+        sendHeldMove(w, w->width() + 40, 8);
+        EXPECT_EQ(record.paintRequests(), offRequests); // still outside: no repaint
+        const QImage off = grabOf(w);
+        const int right = w->width() - 1, middle = w->height() / 2;
+        if (w == box) {
+            // The box pen is the plain shadow again, not the select border.
+            EXPECT_EQ(pixelAt(off, 2, 6), ColorToRGB(clBtnShadow));
+        } else if (w == speed) {
+            // A held speed button stays sunken, but on the cold face and border.
+            EXPECT_EQ(pixelAt(off, 0, middle), shade);
+            EXPECT_EQ(pixelAt(off, 3, 3), ColorToRGB(s.menu->SchemeIconBack));
+        } else {
+            EXPECT_EQ(pixelAt(off, right, middle), shade);
+            EXPECT_EQ(pixelAt(off, 0, middle), outline);
+            EXPECT_EQ(pixelAt(off, 3, 3), ColorToRGB(s.menu->SchemeIconBack));
+        }
+        sendHeldMove(w, 5, 5);
+        EXPECT_TRUE(record.Hot);
+        const QImage back = grabOf(w);
+        if (w == box)
+            EXPECT_EQ(pixelAt(back, 2, 6), ColorToRGB(s.menu->SchemeSelectBorder));
+        else if (w == speed)
+            EXPECT_EQ(pixelAt(back, 3, 3), LightenColor(clBtnFace, s.menu->ParentTintHot));
+        else
+            EXPECT_EQ(pixelAt(back, right, middle), LightenColor(LightenColor(s.menu->SchemeSelectBorder, 60), 30));
+        sendRelease(w);
+    }
+}
+
+TEST(StyleHeldPress, MovesWithoutAHeldButtonLeaveTheHotStateAlone)
+{
+    ButtonStage s;
+    sendEnter(s.button);
+    const QPointF outside(200, 5);
+    QMouseEvent move(QEvent::MouseMove, outside, outside, s.button->mapToGlobal(outside), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(s.button, &move);
+    EXPECT_TRUE(s.record(s.button).Hot);
+}
+
+namespace {
+
+struct ComboStage : Stage {
+    TComboBox *combo = nullptr;
+    ComboStage()
+        : Stage(300, 200)
+    {
+        combo = add(new TComboBox(&form), 10, 10, 100, 21);
+        combo->addItems({QStringLiteral("Mono"), QStringLiteral("Stereo"), QStringLiteral("Joint Stereo")});
+        activate();
+    }
+    bool popupHint() const
+    {
+        QStyleOptionComboBox opt;
+        opt.initFrom(combo);
+        return combo->style()->styleHint(QStyle::SH_ComboBox_Popup, &opt, combo) != 0;
+    }
+};
+
+} // namespace
+
+TEST(StyleComboOpen, ListDropsBelowTheFieldAndTheButtonShowsTheOpenLook)
+{
+    ComboStage s;
+    EXPECT_FALSE(s.popupHint());
+    const int before = s.record(s.combo).paintRequests();
+    s.combo->showPopup();
+    QWidget *popup = s.combo->view()->window();
+    ASSERT_TRUE(popup->isVisible());
+    EXPECT_GT(s.record(s.combo).paintRequests(), before);
+    // Qt lays the list over the field's last row, its bottom frame line.
+    EXPECT_GE(popup->geometry().top(), s.combo->mapToGlobal(QPoint(0, s.combo->height() - 1)).y());
+
+    const QImage open = grabOf(s.combo);
+    EXPECT_EQ(pixelAt(open, 96, 15), ColorToRGB(s.menu->SchemeCheckedAreaSelect));
+    EXPECT_EQ(pixelAt(open, 86, 10), ColorToRGB(s.menu->SchemeSelectBorder)); // the divider
+    for (QPoint p : {QPoint(90, 10), QPoint(94, 10), QPoint(92, 12)})
+        EXPECT_EQ(pixelAt(open, p.x(), p.y()), clWhite) << p.x() << "," << p.y();
+
+    s.combo->hidePopup();
+    const QImage closed = grabOf(s.combo);
+    EXPECT_NE(pixelAt(closed, 96, 15), ColorToRGB(s.menu->SchemeCheckedAreaSelect));
+    EXPECT_EQ(pixelAt(closed, 92, 12), clBlack);
+}
+
+TEST(StyleComboOpen, UnhookingGivesTheComboItsOwnStyleBack)
+{
+    ComboStage s;
+    ASSERT_FALSE(s.popupHint());
+    s.menu->setActive(false);
+    EXPECT_EQ(s.combo->style(), QApplication::style());
+    EXPECT_FALSE(s.combo->testAttribute(Qt::WA_SetStyle));
+}
+
+namespace {
+
+// The columns of an image that hold something else than the background, within a rectangle.
+QPair<int, int> inkColumns(const QImage &image, const QRect &area, TColor background)
+{
+    int first = -1, last = -1;
+    for (int x = area.left(); x <= area.right(); ++x)
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            if (pixelAt(image, x, y) != background) {
+                if (first < 0)
+                    first = x;
+                last = x;
+                break;
+            }
+    return {first, last};
+}
+
+} // namespace
+
+// The narrow quality list of the window: its label is drawn from x = 3 across the
+// field-coloured stripe up to the button's divider, the same ink as the text drawn there
+// unclipped.
+TEST(StyleComboLabel, ItemShowsWholeFromThreePixelsInUpToTheDivider)
+{
+    Stage s;
+    auto *combo = s.add(new TComboBox(&s.form), 10, 10, 37, 21);
+    combo->addItems({QStringLiteral("LQ"), QStringLiteral("MQ"), QStringLiteral("HQ")});
+    combo->setCurrentIndex(2);
+    s.activate();
+    const TRect label = comboLabelRect(combo);
+    EXPECT_EQ(label.left, 3);
+    EXPECT_EQ(label.right, 37 - 14);
+
+    QImage reference(37, 21, QImage::Format_RGB32);
+    reference.fill(Qt::white);
+    {
+        QPainter p(&reference);
+        TCanvas canvas(p);
+        canvas.setFont(combo->font(), clBlack);
+        canvas.drawText(QStringLiteral("HQ"), {label.left, label.top, 37, label.bottom},
+                        DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    }
+    const QRect field(2, 3, label.right - 2, 15);
+    const auto want = inkColumns(reference, field, clWhite);
+    ASSERT_GE(want.first, 3);
+    ASSERT_LT(want.second, label.right) << "the item does not fit the field at this font";
+    const auto got = inkColumns(grabOf(combo), field, clWhite);
+    EXPECT_EQ(got, want);
+}
+
+TEST(StyleGroupBox, AmpersandInTheCaptionIsShownAndMeasured)
+{
+    GroupStage s(QStringLiteral("L&R"), false);
+    const QImage img = grabOf(s.box);
+    const QFontMetrics fm(s.box->font());
+    const int tw = fm.horizontalAdvance(QStringLiteral("L&R"));
+    ASSERT_GT(tw, fm.horizontalAdvance(QStringLiteral("LR")) + 2);
+    const int line = s.th / 2 + 1;
+    // The frame line leaves a gap as wide as the whole caption, "&" included.
+    EXPECT_EQ(pixelAt(img, 9 + tw - 1, line), s.boxColor);
+    EXPECT_EQ(pixelAt(img, 9 + tw + 1, line), DarkenColor(s.boxColor, 60));
+    int inkRight = 0;
+    for (int x = 9; x < 9 + tw; ++x)
+        for (int y = 0; y < s.th; ++y)
+            if (pixelAt(img, x, y) != s.boxColor && pixelAt(img, x, y) != s.parentColor)
+                inkRight = x;
+    EXPECT_GT(inkRight, 9 + fm.horizontalAdvance(QStringLiteral("LR")));
+}
+
+TEST(StyleProgressBar, RingInsideTheFrameTakesTheBaseColour)
+{
+    Stage s;
+    auto *bar = s.add(new TProgressBar(&s.form), 10, 10, 313, 17);
+    bar->setRange(0, 100);
+    s.activate();
+    const TColor base = fromQColor(bar->palette().color(QPalette::Base));
+    for (int value : {0, 50}) {
+        bar->setValue(value);
+        const QImage img = grabOf(bar);
+        for (QPoint p : {QPoint(1, 1), QPoint(311, 1), QPoint(1, 15), QPoint(311, 15), QPoint(200, 1), QPoint(311, 8)})
+            EXPECT_EQ(pixelAt(img, p.x(), p.y()), base) << value << " at " << p.x() << "," << p.y();
+        EXPECT_EQ(pixelAt(img, 0, 0), DarkenColor(s.formColor(), 60));
+    }
+}
+
+namespace {
+
+TColor bitwiseAnd(TColor a, TColor b)
+{
+    return ColorToRGB(a) & ColorToRGB(b);
+}
+
+} // namespace
+
+// The tint of a transparent speed button is chosen by the depth of the screen it is on.
+TEST(StyleScreenDepth, SchemeAndSpeedButtonTintFollowTheScreen)
+{
+    Stage s;
+    auto *button = s.add(new TSpeedButton(QString(), &s.form), 10, 10, 52, 22);
+    button->Transparent = true;
+    s.activate();
+    const int depth = s.form.screen()->depth();
+    EXPECT_EQ(s.menu->BitsPerPixel, depth);
+    EXPECT_EQ(s.menu->HighColor, depth > 15);
+
+    sendEnter(button);
+    const TColor face = LightenColor(clBtnFace, s.menu->ParentTintHot);
+    const TColor under = s.formColor();
+    const TColor screenTint = depth <= 16 ? face : LightenColor(face, 5);
+    EXPECT_EQ(pixelAt(grabOf(button), 26, 4), bitwiseAnd(screenTint, under));
+
+    s.menu->BuildColorScheme(16);
+    EXPECT_EQ(pixelAt(grabOf(button), 26, 4), bitwiseAnd(face, under));
 }

@@ -284,3 +284,27 @@ TEST(StyleRegistry, RegistryGoesWithTheLastInstance)
     }
     EXPECT_EQ(TXPMenuManager::instance(), nullptr);
 }
+
+// A window handed back when the last styling instance goes gets every saved setting back:
+// the edit its Ctl3D and border style, the item view its Ctl3D and border style too.
+TEST(StyleRegistry, RestoringAWindowGivesEditsAndItemViewsCtl3DAndBorderBack)
+{
+    Window main(true);
+    Window plain;
+    auto *list = new QListWidget(plain.form.get());
+    list->setGeometry(100, 10, 80, 40);
+    list->show();
+    nextPass();
+    ASSERT_EQ(hookOwner(list), main.menu);
+    grabOf(plain.form.get());
+    ASSERT_FALSE(plain.edit->Ctl3D);
+    ASSERT_FALSE(controlCtl3D(list));
+    plain.edit->setBorderStyle(TEdit::bsNone);
+    setControlBorderStyle(list, TEdit::bsNone);
+
+    main.releaseInstance();
+    EXPECT_TRUE(plain.edit->Ctl3D);
+    EXPECT_EQ(plain.edit->BorderStyle, TEdit::bsSingle);
+    EXPECT_TRUE(controlCtl3D(list));
+    EXPECT_EQ(controlBorderStyle(list), TEdit::bsSingle);
+}

