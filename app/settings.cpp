@@ -133,14 +133,20 @@ QByteArray encodeFile(const std::string &utf8, FileEncoding encoding)
     return text;
 }
 
-// The atomic way: a temporary file beside the old one, renamed over it.
-bool replaceFile(const QString &path, const QByteArray &bytes)
+// The atomic way: a temporary file beside the old one, renamed over it. Returns what failed,
+// NoError when the file was replaced.
+QFileDevice::FileError replaceFile(const QString &path, const QByteArray &bytes)
 {
     QSaveFile file(path);
     // Where the folder refuses a temporary file to an ordinary user, a writable file is
     // written in place instead.
     file.setDirectWriteFallback(true);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    // Unbuffered: a buffered write that the file takes only in part (a full disk, a size
+    // limit) is flushed by commit() without a word, and the cut file replaces the old one.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(bytes) == bytes.size()
+        && file.commit())
+        return QFileDevice::NoError;
+    return file.error() == QFileDevice::NoError ? QFileDevice::WriteError : file.error();
 }
 
 // For a writable file in a folder that takes no new entry or no rename at all (immutable,
@@ -150,9 +156,9 @@ bool writeInPlace(const QString &path, const QByteArray &bytes)
     if (!QFileInfo(path).isFile())
         return false;
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         return false;
-    if (file.write(bytes) != bytes.size() || !file.flush())
+    if (file.write(bytes) != bytes.size())
         return false;
     int r;
     do {
@@ -238,7 +244,11 @@ void IniFile::UpdateFile()
     if (FData->ini.Save(text) < 0)
         throw SettingsWriteError(FPath);
     const QByteArray bytes = encodeFile(text, FData->encoding);
-    if (!replaceFile(FPath, bytes) && !writeInPlace(FPath, bytes))
+    const QFileDevice::FileError error = replaceFile(FPath, bytes);
+    // Only a folder that refuses the temporary file or the rename is worked around: after a
+    // failed write (a full disk) overwriting the old file could leave nothing readable.
+    const bool folderRefused = error == QFileDevice::OpenError || error == QFileDevice::RenameError;
+    if (error != QFileDevice::NoError && !(folderRefused && writeInPlace(FPath, bytes)))
         throw SettingsWriteError(FPath);
 }
 

@@ -11,11 +11,13 @@
 #include <grp.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -364,6 +366,33 @@ TEST(IniFile, AFolderThatTakesNoNewFileAndHoldsNoneStillRaisesTheError)
     ini.WriteString(QStringLiteral("Format"), QStringLiteral("Device"), QStringLiteral("New"));
     EXPECT_THROW(ini.UpdateFile(), SettingsWriteError);
     EXPECT_FALSE(work.exists(QStringLiteral("recorder.ini")));
+}
+
+TEST(IniFile, AWriteThatRunsOutOfRoomLeavesTheOldFileWhole)
+{
+    WorkDir work;
+    const QByteArray old = "[Format]\nDevice=Old\n";
+    work.write(QStringLiteral("recorder.ini"), old);
+    // A file size limit fails writes past it (EFBIG), as a full disk does, also for root.
+    struct rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const sighandler_t previous = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = before;
+    small.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool raised = false;
+    try {
+        IniFile ini(QStringLiteral("./recorder.ini"));
+        ini.WriteString(QStringLiteral("FileOutput"), QStringLiteral("FileName"), QString(500, QLatin1Char('n')));
+        ini.UpdateFile();
+    } catch (const SettingsWriteError &) {
+        raised = true;
+    }
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    ::signal(SIGXFSZ, previous);
+    EXPECT_TRUE(raised);
+    EXPECT_EQ(work.read(QStringLiteral("recorder.ini")), old);
+    EXPECT_EQ(QDir(work.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("recorder.ini")});
 }
 
 TEST_P(IniEncodingTest, IsReadAndSavedInTheEncodingOfItsByteOrderMark)
