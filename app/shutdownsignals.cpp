@@ -16,7 +16,8 @@ namespace {
 
 constexpr std::array<int, 3> kShutdownSignals{SIGTERM, SIGINT, SIGHUP};
 
-// Written only by the handler, read by it only as a plain int: async-signal-safe.
+// The pipe's write end: set on the GUI thread while the handlers are not installed, only
+// read by the handler.
 volatile sig_atomic_t writeFd = -1;
 
 void onShutdownSignal(int signalNumber)
