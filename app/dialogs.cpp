@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <utility>
@@ -70,19 +72,42 @@ void ShowError(QWidget *parent, const QString &text)
     showMessageBox({parent, applicationTitle(), text, QMessageBox::Critical});
 }
 
+TSaveFileDialog::TSaveFileDialog(const SaveDialogRequest &request) : QFileDialog(request.parent, request.title)
+{
+    // A desktop's own dialog never calls accept() here, and some take any folder typed.
+    setOption(QFileDialog::DontUseNativeDialog, true);
+    setAcceptMode(QFileDialog::AcceptSave);
+    setFileMode(QFileDialog::AnyFile);
+    setDefaultSuffix(request.defaultSuffix);
+    setNameFilter(request.nameFilter);
+    setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
+    setSizeGripEnabled(true);
+    if (!request.selectedFile.isEmpty())
+        selectFile(request.selectedFile);
+}
+
+void TSaveFileDialog::accept()
+{
+    const QStringList files = selectedFiles();
+    if (!files.isEmpty()) {
+        const QFileInfo chosen(files.constFirst());
+        // An existing folder is opened by QFileDialog itself; a file must go into one.
+        if (!chosen.isDir() && !chosen.absoluteDir().exists()) {
+            showMessageBox({this, windowTitle(),
+                            QStringLiteral("文件夹“%1”不存在。\n请检查路径是否正确。")
+                                .arg(QDir::toNativeSeparators(chosen.absolutePath())),
+                            QMessageBox::Warning});
+            return;
+        }
+    }
+    QFileDialog::accept();
+}
+
 QString runSaveDialog(const SaveDialogRequest &request)
 {
     if (const SaveDialogHandler &handler = saveDialogHandler())
         return handler(request);
-    QFileDialog dialog(request.parent, request.title);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDefaultSuffix(request.defaultSuffix);
-    dialog.setNameFilter(request.nameFilter);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
-    dialog.setSizeGripEnabled(true);
-    if (!request.selectedFile.isEmpty())
-        dialog.selectFile(request.selectedFile);
+    TSaveFileDialog dialog(request);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();

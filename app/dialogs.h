@@ -4,6 +4,7 @@
 // functions here. Tests install handlers so that they can count and read the boxes, answer
 // the dialog and catch the URL without a modal loop or a desktop.
 
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QObject>
 #include <QString>
@@ -48,6 +49,19 @@ void ShowMessage(QWidget *parent, const QString &text);
 void ShowError(QWidget *parent, const QString &text);
 QString runSaveDialog(const SaveDialogRequest &request);
 bool openUrl(const QUrl &url);
+
+// The save dialog runSaveDialog shows: Qt's own dialog rather than the desktop's, so that it
+// can refuse a name in a folder that does not exist (with a box) and stay open. It starts with
+// the request's name selected.
+class TSaveFileDialog : public QFileDialog
+{
+    Q_OBJECT
+public:
+    explicit TSaveFileDialog(const SaveDialogRequest &request);
+
+protected:
+    void accept() override;
+};
 
 // The save-file dialog component: its settings and the name last chosen in it.
 class TSaveDialog : public QObject

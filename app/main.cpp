@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 #include "app/application.h"
 #include "app/glyphs.h"
+#include "app/shutdownsignals.h"
 
 #include <memory>
 
@@ -10,6 +11,10 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Quavrel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quavrel"));
     QApplication::setWindowIcon(applicationIcon());
+
+    // Before the window: a signal during start-up waits in the pipe for the first event loop.
+    TShutdownSignals shutdownSignals;
+    QObject::connect(&shutdownSignals, &TShutdownSignals::received, &app, [] { closeWindowsForShutdown(); });
 
     auto form = std::make_unique<TForm1>();
     if (form->StartupFailed())

@@ -4,10 +4,16 @@
 
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
 
 #include <SimpleIni.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
 
 void SelectByText(QComboBox *combo, const QString &text)
@@ -73,9 +79,100 @@ SettingsWriteError::SettingsWriteError(const QString &path)
 {
 }
 
+namespace {
+
+// How the file's bytes encode its text; a save writes the text back the same way, so a file
+// that a Windows editor saved as UTF-16 stays readable to that editor.
+enum class FileEncoding { Utf8, Utf8WithBom, Utf16LE, Utf16BE };
+
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+constexpr char kUtf16LEBom[] = "\xFF\xFE";
+constexpr char kUtf16BEBom[] = "\xFE\xFF";
+
+// The file's text as UTF-8 without a byte-order mark, which is what the parser reads.
+QByteArray decodeFile(const QByteArray &bytes, FileEncoding &encoding)
+{
+    const auto fromUtf16 = [&](QStringConverter::Encoding utf16) {
+        QStringDecoder decoder(utf16, QStringConverter::Flag::Stateless);
+        const QString text = decoder(QByteArrayView(bytes).sliced(2));
+        return text.toUtf8();
+    };
+    if (bytes.startsWith(kUtf16LEBom)) {
+        encoding = FileEncoding::Utf16LE;
+        return fromUtf16(QStringConverter::Utf16LE);
+    }
+    if (bytes.startsWith(kUtf16BEBom)) {
+        encoding = FileEncoding::Utf16BE;
+        return fromUtf16(QStringConverter::Utf16BE);
+    }
+    if (bytes.startsWith(kUtf8Bom)) {
+        encoding = FileEncoding::Utf8WithBom;
+        return bytes.sliced(3);
+    }
+    encoding = FileEncoding::Utf8;
+    return bytes;
+}
+
+QByteArray encodeFile(const std::string &utf8, FileEncoding encoding)
+{
+    const QByteArray text(utf8.data(), qsizetype(utf8.size()));
+    const auto toUtf16 = [&](QStringConverter::Encoding utf16, const char *bom) {
+        QStringEncoder encoder(utf16, QStringConverter::Flag::Stateless);
+        return QByteArray(bom) + QByteArray(encoder(QString::fromUtf8(text)));
+    };
+    switch (encoding) {
+    case FileEncoding::Utf16LE:
+        return toUtf16(QStringConverter::Utf16LE, kUtf16LEBom);
+    case FileEncoding::Utf16BE:
+        return toUtf16(QStringConverter::Utf16BE, kUtf16BEBom);
+    case FileEncoding::Utf8WithBom:
+        return QByteArray(kUtf8Bom) + text;
+    case FileEncoding::Utf8:
+        break;
+    }
+    return text;
+}
+
+// The atomic way: a temporary file beside the old one, renamed over it. Returns what failed,
+// NoError when the file was replaced.
+QFileDevice::FileError replaceFile(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    // Where the folder refuses a temporary file to an ordinary user, a writable file is
+    // written in place instead.
+    file.setDirectWriteFallback(true);
+    // Unbuffered: a buffered write that the file takes only in part (a full disk, a size
+    // limit) is flushed by commit() without a word, and the cut file replaces the old one.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(bytes) == bytes.size()
+        && file.commit())
+        return QFileDevice::NoError;
+    return file.error() == QFileDevice::NoError ? QFileDevice::WriteError : file.error();
+}
+
+// For a writable file in a folder that takes no new entry or no rename at all (immutable,
+// a file mounted on its own): the file is overwritten in place, without the atomic guarantee.
+bool writeInPlace(const QString &path, const QByteArray &bytes)
+{
+    if (!QFileInfo(path).isFile())
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        return false;
+    if (file.write(bytes) != bytes.size())
+        return false;
+    int r;
+    do {
+        r = ::fsync(file.handle());
+    } while (r < 0 && errno == EINTR);
+    return r == 0;
+}
+
+} // namespace
+
 struct IniFile::Data
 {
     CSimpleIniA ini{false, false, false};
+    FileEncoding encoding = FileEncoding::Utf8;
 };
 
 IniFile::IniFile(const QString &path) : FPath(path), FData(std::make_unique<Data>())
@@ -84,8 +181,8 @@ IniFile::IniFile(const QString &path) : FPath(path), FData(std::make_unique<Data
     QFile file(path);
     // A missing or unreadable file reads as empty; nothing is created on load.
     if (file.open(QIODevice::ReadOnly)) {
-        const QByteArray bytes = file.readAll();
-        FData->ini.LoadData(bytes.constData(), size_t(bytes.size()));
+        const QByteArray text = decodeFile(file.readAll(), FData->encoding);
+        FData->ini.LoadData(text.constData(), size_t(text.size()));
     }
 }
 
@@ -119,8 +216,14 @@ bool IniFile::ReadBool(const QString &section, const QString &key, bool def) con
 
 void IniFile::WriteString(const QString &section, const QString &key, const QString &value)
 {
+    // A value is one line: a line break would cut it there and make the rest a stray line or
+    // a key of its own, and a NUL would cut it. They are stored as the spaces an edit shows.
+    QString line = value;
+    for (QChar &c : line)
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c.isNull())
+            c = QLatin1Char(' ');
     const SI_Error rc = FData->ini.SetValue(section.toUtf8().constData(), key.toUtf8().constData(),
-                                           value.toUtf8().constData());
+                                           line.toUtf8().constData());
     if (rc < 0)
         throw SettingsWriteError(FPath);
 }
@@ -140,10 +243,12 @@ void IniFile::UpdateFile()
     std::string text;
     if (FData->ini.Save(text) < 0)
         throw SettingsWriteError(FPath);
-    QSaveFile file(FPath);
-    if (!file.open(QIODevice::WriteOnly))
-        throw SettingsWriteError(FPath);
-    if (file.write(text.data(), qint64(text.size())) != qint64(text.size()) || !file.commit())
+    const QByteArray bytes = encodeFile(text, FData->encoding);
+    const QFileDevice::FileError error = replaceFile(FPath, bytes);
+    // Only a folder that refuses the temporary file or the rename is worked around: after a
+    // failed write (a full disk) overwriting the old file could leave nothing readable.
+    const bool folderRefused = error == QFileDevice::OpenError || error == QFileDevice::RenameError;
+    if (error != QFileDevice::NoError && !(folderRefused && writeInPlace(FPath, bytes)))
         throw SettingsWriteError(FPath);
 }
 

@@ -30,7 +30,8 @@ public:
 };
 
 // An INI accessor over one file. Section and key names match without regard to letter case;
-// other sections, keys and comments survive a save. Values are UTF-8 text.
+// other sections, keys and comments survive a save. The file is UTF-8, or UTF-16 (either byte
+// order) when it starts with that byte-order mark; a save keeps the encoding it was read in.
 class IniFile
 {
 public:
@@ -45,13 +46,14 @@ public:
     int ReadInteger(const QString &section, const QString &key, int def) const;
     bool ReadBool(const QString &section, const QString &key, bool def) const;
 
+    // A line break or NUL in the value is stored as a space: the value stays on its own line.
     void WriteString(const QString &section, const QString &key, const QString &value);
     void WriteInteger(const QString &section, const QString &key, int value);
     void WriteBool(const QString &section, const QString &key, bool value);
 
     // Replaces the file with the written state: a temporary file beside it is filled and then
-    // renamed over it, so an interrupted save leaves the old file whole. Throws
-    // SettingsWriteError when that fails.
+    // renamed over it, so an interrupted save leaves the old file whole. Where the folder allows
+    // neither, an existing file is overwritten in place. Throws SettingsWriteError when both fail.
     void UpdateFile();
 
 private:

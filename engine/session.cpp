@@ -164,6 +164,11 @@ QString numberedFileName(const QString &name, int n)
     return n <= 1 ? name : insertBeforeExtension(name, QStringLiteral("-%1").arg(n));
 }
 
+bool hasControlCharacters(const QString &name)
+{
+    return std::any_of(name.cbegin(), name.cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
 // ---- the session ---------------------------------------------------------------------------
 
 namespace {
@@ -310,6 +315,10 @@ bool TForm1::BStartClick(QObject *)
         if (name.trimmed().isEmpty()) {
             releaseEncoder();
             return refuse(QStringLiteral("没有输入要保存的文件名。"));
+        }
+        if (hasControlCharacters(name)) {
+            releaseEncoder();
+            return refuse(QStringLiteral("文件名中含有换行符等控制字符，请改正后再录音。"));
         }
         bool created = false;
         if (CTimeStamp->isChecked()) {

@@ -72,3 +72,7 @@ QString stampedFileName(const QString &name, const QDateTime &when);
 // The n-th candidate for a name that must not overwrite: n = 1 is the name itself, then
 // "-2", "-3" ... before the extension.
 QString numberedFileName(const QString &name, int n);
+
+// Whether `name` holds a control character (a line break, a tab, U+007F to U+009F ...): such
+// a name makes a file nobody can type and breaks the line it is stored on in recorder.ini.
+bool hasControlCharacters(const QString &name);

@@ -4,9 +4,24 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStringDecoder>
+#include <QStringEncoder>
 
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <variant>
 
 namespace {
 
@@ -43,6 +58,133 @@ const QStringList kFreshFile{
     QStringLiteral("Enabled=1"),       QStringLiteral("TimeStamp=0"),       QStringLiteral("FileName=default.mp3"),
     QStringLiteral("[Db]"),            QStringLiteral("dbMax=0"),           QStringLiteral("dbrec=0"),
     QStringLiteral("dbrec2=0"),        QStringLiteral("dppd=10"),
+};
+
+// Marks a folder immutable for as long as it lives: no file can be made, renamed or removed in
+// it, also by root, while the files already there stay writable.
+class ImmutableFolder
+{
+public:
+    explicit ImmutableFolder(const QString &path)
+    {
+        FFd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (FFd < 0) {
+            FWhy = std::strerror(errno);
+            return;
+        }
+        int flags = 0;
+        if (::ioctl(FFd, FS_IOC_GETFLAGS, &flags) != 0) {
+            FWhy = std::string("no file attributes here: ") + std::strerror(errno);
+            return;
+        }
+        FFlags = flags;
+        flags |= FS_IMMUTABLE_FL;
+        if (::ioctl(FFd, FS_IOC_SETFLAGS, &flags) != 0) {
+            FWhy = std::string("cannot mark a folder immutable: ") + std::strerror(errno);
+            return;
+        }
+        FSet = true;
+    }
+    ~ImmutableFolder()
+    {
+        if (FSet)
+            ::ioctl(FFd, FS_IOC_SETFLAGS, &FFlags);
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    ImmutableFolder(const ImmutableFolder &) = delete;
+    ImmutableFolder &operator=(const ImmutableFolder &) = delete;
+
+    bool set() const { return FSet; }
+    const std::string &why() const { return FWhy; }
+
+private:
+    int FFd = -1;
+    int FFlags = 0;
+    bool FSet = false;
+    std::string FWhy;
+};
+
+// How a folder comes to refuse new files while recorder.ini in it stays writable.
+enum class LockedFolder { Immutable, ReadOnlyToAnOrdinaryUser };
+
+struct LockedFolderCase
+{
+    const char *name;
+    LockedFolder how;
+};
+
+void PrintTo(const LockedFolderCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class LockedFolderTest : public testing::TestWithParam<LockedFolderCase> {};
+
+// Runs `save` in a child process as the user nobody, which permissions do stop. Returns the
+// child's status: 0 saved, 1 the save raised its error; or the reason it could not be run.
+std::variant<int, std::string> saveAsNobody(const QString &folder, const std::function<void()> &save)
+{
+    const QByteArray path = QFile::encodeName(folder);
+    const pid_t child = ::fork();
+    if (child < 0)
+        return std::string("fork: ") + std::strerror(errno);
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        if (::chdir(path.constData()) != 0)
+            ::_exit(4);
+        try {
+            save();
+        } catch (const SettingsWriteError &) {
+            ::_exit(1);
+        } catch (...) {
+            ::_exit(2);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status))
+        return std::string("the child did not exit");
+    switch (WEXITSTATUS(status)) {
+    case 3: return std::string("cannot become the user nobody");
+    case 4: return std::string("the user nobody cannot enter ") + path.toStdString();
+    default: return WEXITSTATUS(status);
+    }
+}
+
+QByteArray withBom(const QString &text, QStringConverter::Encoding encoding)
+{
+    QStringEncoder encoder(encoding, QStringConverter::Flag::WriteBom);
+    return encoder(text);
+}
+
+struct EncodingCase
+{
+    const char *name;
+    QStringConverter::Encoding encoding;
+    QByteArray bom;
+};
+
+void PrintTo(const EncodingCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class IniEncodingTest : public testing::TestWithParam<EncodingCase>
+{
+protected:
+    // The file's text after its byte-order mark, which must be the one it was read with.
+    static QString decoded(const QByteArray &bytes)
+    {
+        EXPECT_TRUE(bytes.startsWith(GetParam().bom)) << bytes.left(4).toHex().toStdString();
+        QStringDecoder decoder(GetParam().encoding);
+        const QString text = decoder(bytes.sliced(GetParam().bom.size()));
+        EXPECT_FALSE(decoder.hasError());
+        return text;
+    }
 };
 
 } // namespace
@@ -166,6 +308,137 @@ TEST(IniFile, AFailedSaveRaisesTheErrorAndLeavesTheOldFile)
     }
     EXPECT_TRUE(QFileInfo(work.file(QStringLiteral("recorder.ini"))).isDir());
     EXPECT_EQ(QDir(work.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+TEST_P(LockedFolderTest, AWritableFileIsWrittenInPlace)
+{
+    WorkDir work;
+    work.write(QStringLiteral("recorder.ini"), "[Mine]\nkeep=this\n[Format]\nDevice=Old\n");
+    struct stat before{};
+    ASSERT_EQ(::stat("recorder.ini", &before), 0);
+    auto save = [] {
+        IniFile ini(QStringLiteral("./recorder.ini"));
+        ini.WriteString(QStringLiteral("Format"), QStringLiteral("Device"), QStringLiteral("New"));
+        ini.UpdateFile();
+    };
+    if (GetParam().how == LockedFolder::Immutable) {
+        const ImmutableFolder locked(work.path());
+        if (!locked.set())
+            GTEST_SKIP() << locked.why();
+        save();
+    } else {
+        const QByteArray folder = QFile::encodeName(work.path());
+        ASSERT_EQ(::chmod("recorder.ini", 0666), 0);
+        ASSERT_EQ(::chmod(folder.constData(), 0555), 0);
+        if (::geteuid() != 0) {
+            save();
+        } else {
+            const auto result = saveAsNobody(work.path(), save);
+            ::chmod(folder.constData(), 0700);
+            if (const auto *why = std::get_if<std::string>(&result))
+                GTEST_SKIP() << *why;
+            ASSERT_EQ(std::get<int>(result), 0) << "the save failed";
+        }
+        ::chmod(folder.constData(), 0700);
+    }
+    struct stat after{};
+    ASSERT_EQ(::stat("recorder.ini", &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino); // the same file, not a replacement
+    EXPECT_EQ(keyLines(work.read(QStringLiteral("recorder.ini"))),
+              (QStringList{QStringLiteral("[Mine]"), QStringLiteral("keep=this"), QStringLiteral("[Format]"),
+                           QStringLiteral("Device=New")}));
+    EXPECT_EQ(QDir(work.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("recorder.ini")});
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, LockedFolderTest,
+                         testing::Values(LockedFolderCase{"ImmutableFolder", LockedFolder::Immutable},
+                                         LockedFolderCase{"ReadOnlyFolderForAnOrdinaryUser",
+                                                          LockedFolder::ReadOnlyToAnOrdinaryUser}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(IniFile, AFolderThatTakesNoNewFileAndHoldsNoneStillRaisesTheError)
+{
+    WorkDir work;
+    const ImmutableFolder locked(work.path());
+    if (!locked.set())
+        GTEST_SKIP() << locked.why();
+    IniFile ini(QStringLiteral("./recorder.ini"));
+    ini.WriteString(QStringLiteral("Format"), QStringLiteral("Device"), QStringLiteral("New"));
+    EXPECT_THROW(ini.UpdateFile(), SettingsWriteError);
+    EXPECT_FALSE(work.exists(QStringLiteral("recorder.ini")));
+}
+
+TEST(IniFile, AWriteThatRunsOutOfRoomLeavesTheOldFileWhole)
+{
+    WorkDir work;
+    const QByteArray old = "[Format]\nDevice=Old\n";
+    work.write(QStringLiteral("recorder.ini"), old);
+    // A file size limit fails writes past it (EFBIG), as a full disk does, also for root.
+    struct rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const sighandler_t previous = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = before;
+    small.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool raised = false;
+    try {
+        IniFile ini(QStringLiteral("./recorder.ini"));
+        ini.WriteString(QStringLiteral("FileOutput"), QStringLiteral("FileName"), QString(500, QLatin1Char('n')));
+        ini.UpdateFile();
+    } catch (const SettingsWriteError &) {
+        raised = true;
+    }
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    ::signal(SIGXFSZ, previous);
+    EXPECT_TRUE(raised);
+    EXPECT_EQ(work.read(QStringLiteral("recorder.ini")), old);
+    EXPECT_EQ(QDir(work.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("recorder.ini")});
+}
+
+TEST_P(IniEncodingTest, IsReadAndSavedInTheEncodingOfItsByteOrderMark)
+{
+    WorkDir work;
+    // As a Windows editor leaves it: line ends of two characters, Chinese text.
+    work.write(QStringLiteral("recorder.ini"),
+               withBom(QStringLiteral("; 我的设置\r\n[Format]\r\nSampleRate=22050 Hz\r\nDevice=麦克风 (USB)\r\n"
+                                      "[Mine]\r\nkeep=这个\r\n"),
+                       GetParam().encoding));
+    {
+        IniFile ini(QStringLiteral("./recorder.ini"));
+        EXPECT_EQ(ini.ReadString(QStringLiteral("Format"), QStringLiteral("SampleRate"), {}), QStringLiteral("22050 Hz"));
+        EXPECT_EQ(ini.ReadString(QStringLiteral("Format"), QStringLiteral("Device"), {}), QStringLiteral("麦克风 (USB)"));
+        ini.WriteString(QStringLiteral("FileOutput"), QStringLiteral("FileName"), QStringLiteral("录音.mp3"));
+        ini.UpdateFile();
+    }
+    const QStringList lines = decoded(work.read(QStringLiteral("recorder.ini"))).split(QLatin1Char('\n'));
+    EXPECT_TRUE(lines.contains(QStringLiteral("; 我的设置")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("SampleRate=22050 Hz")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("keep=这个")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("FileName=录音.mp3")));
+    const IniFile again(QStringLiteral("./recorder.ini"));
+    EXPECT_EQ(again.ReadString(QStringLiteral("FileOutput"), QStringLiteral("FileName"), {}), QStringLiteral("录音.mp3"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, IniEncodingTest,
+    testing::Values(EncodingCase{"Utf16LittleEndian", QStringConverter::Utf16LE, QByteArray("\xFF\xFE")},
+                    EncodingCase{"Utf16BigEndian", QStringConverter::Utf16BE, QByteArray("\xFE\xFF")},
+                    EncodingCase{"Utf8WithItsMark", QStringConverter::Utf8, QByteArray("\xEF\xBB\xBF")}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(IniFile, ALineBreakInAValueStaysInsideItsLine)
+{
+    WorkDir work;
+    {
+        IniFile ini(QStringLiteral("./recorder.ini"));
+        ini.WriteString(QStringLiteral("FileOutput"), QStringLiteral("FileName"),
+                        QStringLiteral("take.mp3\n[Db]\r\ndbMax=99") + QChar(0) + QStringLiteral("x"));
+        ini.UpdateFile();
+    }
+    const IniFile ini(QStringLiteral("./recorder.ini"));
+    EXPECT_EQ(ini.ReadString(QStringLiteral("FileOutput"), QStringLiteral("FileName"), {}),
+              QStringLiteral("take.mp3 [Db]  dbMax=99 x"));
+    EXPECT_EQ(ini.ReadInteger(QStringLiteral("Db"), QStringLiteral("dbMax"), 0), 0);
 }
 
 TEST_F(SettingsTest, FirstRunKeepsTheDefaultsAndWritesAllFourteenKeysInOrder)
@@ -299,4 +572,53 @@ TEST_F(SettingsTest, ChoosingAFileTurnsFileOutputOnAndRechecksTheSettings)
     EXPECT_FALSE(form->COutFile->isChecked());
     EXPECT_EQ(form->EOutFile->text(), work.file(QStringLiteral("chosen.mp3")));
     EXPECT_EQ(desktop.dialogs[1].selectedFile, work.file(QStringLiteral("chosen.mp3")));
+}
+
+TEST_F(SettingsTest, AFolderThatTakesNoNewFileStillGetsTheSettingsAtExit)
+{
+    work.write(QStringLiteral("recorder.ini"), "[FileOutput]\nFileName=old.mp3\n");
+    build();
+    form->EOutFile->setText(QStringLiteral("typed.mp3"));
+    {
+        const ImmutableFolder locked(work.path());
+        if (!locked.set())
+            GTEST_SKIP() << locked.why();
+        closeAndDestroy();
+    }
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.lastText().toStdString();
+    const QStringList lines = keyLines(work.read(QStringLiteral("recorder.ini")));
+    EXPECT_EQ(lines.size(), kFreshFile.size());
+    EXPECT_TRUE(lines.contains(QStringLiteral("FileName=typed.mp3")));
+}
+
+TEST_F(SettingsTest, AUtf16FileIsReadAndWrittenBackAsUtf16)
+{
+    work.write(QStringLiteral("recorder.ini"),
+               withBom(QStringLiteral("[Format]\r\nSampleRate=22050 Hz\r\n[FileOutput]\r\nFileName=会议.mp3\r\n"
+                                      "[Db]\r\ndppd=3\r\n"),
+                       QStringConverter::Utf16LE));
+    build();
+    EXPECT_EQ(form->CSampleRate->currentText(), QStringLiteral("22050 Hz"));
+    EXPECT_EQ(form->EOutFile->text(), QStringLiteral("会议.mp3"));
+    EXPECT_EQ(form->SpinEdit2->Value(), 3);
+    closeAndDestroy();
+    const QByteArray bytes = work.read(QStringLiteral("recorder.ini"));
+    ASSERT_TRUE(bytes.startsWith("\xFF\xFE"));
+    QStringDecoder decoder(QStringConverter::Utf16LE);
+    const QStringList lines = keyLines(QString(decoder(bytes.sliced(2))).toUtf8());
+    EXPECT_EQ(lines.size(), kFreshFile.size());
+    EXPECT_TRUE(lines.contains(QStringLiteral("SampleRate=22050 Hz")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("FileName=会议.mp3")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("dppd=3")));
+}
+
+TEST_F(SettingsTest, ANameWithALineBreakIsKeptOnItsOwnLine)
+{
+    build();
+    form->EOutFile->setText(QStringLiteral("line1\nline2.mp3"));
+    closeAndDestroy();
+    const QStringList lines = keyLines(work.read(QStringLiteral("recorder.ini")));
+    EXPECT_EQ(lines.size(), kFreshFile.size());
+    EXPECT_TRUE(lines.contains(QStringLiteral("FileName=line1 line2.mp3")));
+    EXPECT_FALSE(lines.contains(QStringLiteral("line2.mp3")));
 }

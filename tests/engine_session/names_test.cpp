@@ -51,6 +51,17 @@ TEST(Names, NumberedCandidatesGoBeforeTheExtension)
     EXPECT_EQ(numberedFileName(QStringLiteral("/my.rec/talk"), 3), QStringLiteral("/my.rec/talk-3"));
 }
 
+TEST(Names, ControlCharactersAreFoundWhereverTheyStand)
+{
+    for (const QString &name : {QStringLiteral("line1\nline2.mp3"), QStringLiteral("take.mp3\r"),
+                                QStringLiteral("\ttake.mp3"), QStringLiteral("a\x7f.mp3"), QStringLiteral("a\u0085.mp3"),
+                                QString(QChar(0)) + QStringLiteral("x.mp3")})
+        EXPECT_TRUE(hasControlCharacters(name)) << name.toStdString();
+    for (const QString &name : {QStringLiteral("录音 2026.mp3"), QStringLiteral("/home/u/my take (2).mp3"),
+                                QStringLiteral("D:\\rec\\talk.mp3"), QStringLiteral("a\u2028b.mp3"), QString()})
+        EXPECT_FALSE(hasControlCharacters(name)) << name.toStdString();
+}
+
 TEST(ClockText, ElapsedTimeAndSize)
 {
     const std::pair<std::uint32_t, const char *> times[] = {

@@ -236,6 +236,16 @@ INSTANTIATE_TEST_SUITE_P(
                      [](TForm1 &f) { f.EOutFile->setText(QStringLiteral("missing/take.mp3")); },
                      "No such file or directory"},
         StartFailure{"NoFileName", [](TForm1 &f) { f.EOutFile->setText(QString()); }, "文件名"},
+        // Pasted with its line break: no file of that name, and the box says why.
+        StartFailure{"NameWithALineBreak",
+                     [](TForm1 &f) { f.EOutFile->setText(QStringLiteral("line1\nline2.mp3")); },
+                     "控制字符"},
+        StartFailure{"StampedNameWithATab",
+                     [](TForm1 &f) {
+                         f.CTimeStamp->setChecked(true);
+                         f.EOutFile->setText(QStringLiteral("take\t.mp3"));
+                     },
+                     "控制字符"},
         StartFailure{"DeviceWillNotOpen",
                      [](TForm1 &) { VirtualWaveIn::failNext(VirtualWaveInCall::Open, MMSYSERR_ALLOCATED); },
                      "Virtual Mic"},

@@ -204,13 +204,17 @@ TEST_F(SettingsFuzzTest, TenThousandGeneratedFilesLoadAndKeepTheDefaultsWhereNot
             if (g.below(2))
                 file.prepend("\xef\xbb\xbf");
         } else {
-            // Wrong encodings of a file that would otherwise read: UTF-16 and NUL-riddled.
+            // Other encodings of a file that would read: UTF-16 with its mark, and NUL-riddled.
             ++raw;
             const QString text = QStringLiteral("[Format]\nSampleRate=22050 Hz\n[Db]\ndppd=3\n");
             if (g.below(2)) {
                 file = QByteArray("\xff\xfe");
                 for (QChar c : text)
                     file += char(c.unicode() & 0xFF), file += char(c.unicode() >> 8);
+                load(file);
+                ASSERT_EQ(form->CSampleRate->currentText(), QStringLiteral("22050 Hz")) << n;
+                ASSERT_EQ(form->SpinEdit2->Value(), 3) << n;
+                continue;
             } else {
                 file = text.toLatin1();
                 for (int i = 0; i < 200; ++i)
