@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 SessionFileError::SessionFileError(const QString &message) : std::runtime_error(message.toStdString()) {}
@@ -110,34 +111,27 @@ bool TOutFile::Truncate()
 
 void TOutFile::Write(const void *data, std::size_t size)
 {
-    if (FFd < 0)
-        throw SessionFileError(QStringLiteral("File not open: %1").arg(FPath));
-    const auto *p = static_cast<const char *>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(FFd, p, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            FErrno = errno;
-            FError = systemErrorText(FErrno);
-            throw SessionFileError(QStringLiteral("I/O error %1 (%2) writing %3").arg(FErrno).arg(FError, FPath));
-        }
-        p += n;
-        size -= std::size_t(n);
-        FSize += std::uint64_t(n);
-    }
+    WriteAll(data, size, std::nullopt);
 }
 
 bool TOutFile::WriteAt(std::uint64_t offset, const void *data, std::size_t size)
 {
+    if (FFd >= 0) {
+        struct stat info{};
+        if (::fstat(FFd, &info) == 0 && !S_ISREG(info.st_mode))
+            return false;
+    }
+    WriteAll(data, size, offset);
+    return true;
+}
+
+void TOutFile::WriteAll(const void *data, std::size_t size, std::optional<std::uint64_t> at)
+{
     if (FFd < 0)
         throw SessionFileError(QStringLiteral("File not open: %1").arg(FPath));
-    struct stat info{};
-    if (::fstat(FFd, &info) == 0 && !S_ISREG(info.st_mode))
-        return false;
     const auto *p = static_cast<const char *>(data);
     while (size > 0) {
-        const ssize_t n = ::pwrite(FFd, p, size, off_t(offset));
+        const ssize_t n = at ? ::pwrite(FFd, p, size, off_t(*at)) : ::write(FFd, p, size);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -147,9 +141,11 @@ bool TOutFile::WriteAt(std::uint64_t offset, const void *data, std::size_t size)
         }
         p += n;
         size -= std::size_t(n);
-        offset += std::uint64_t(n);
+        if (at)
+            *at += std::uint64_t(n);
+        else
+            FSize += std::uint64_t(n);
     }
-    return true;
 }
 
 bool TOutFile::Close()

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 
 // A write to the output file failed; what() is the report's text.
@@ -57,6 +58,9 @@ public:
     int errorCode() const { return FErrno; }
 
 private:
+    // At `at` when given (the file position stays), else appended and counted in Size().
+    void WriteAll(const void *data, std::size_t size, std::optional<std::uint64_t> at);
+
     int FFd = -1;
     bool FCreatedNew = false;
     std::uint64_t FSize = 0;

@@ -164,16 +164,26 @@ private:
 // bound for two short waits on a loaded machine.
 constexpr qint64 kFrozenAtMostMs = 1500;
 
+class HungServerTest : public PulseSessionFault
+{
+protected:
+    void recordASecondThenHang(CountedFeeder &feeder, std::unique_ptr<HeldDaemon> &hung)
+    {
+        ASSERT_TRUE(feeder.opened());
+        ASSERT_TRUE(startRecording());
+        ASSERT_TRUE(waveRunUntil([&] { return positionBytes() >= kRate * 4; }, 20000));
+        hung = std::make_unique<HeldDaemon>(daemon.pid());
+        ASSERT_TRUE(hung->held());
+    }
+};
+
 } // namespace
 
-TEST_F(PulseSessionFault, PauseOnAHungServerFreezesTheWindowOnlyAMomentAndEndsTheSessionWithOneBox)
+TEST_F(HungServerTest, PauseOnAHungServerFreezesTheWindowOnlyAMomentAndEndsTheSessionWithOneBox)
 {
     CountedFeeder feeder(daemon.fifo(), 440, 9000);
-    ASSERT_TRUE(feeder.opened());
-    ASSERT_TRUE(startRecording());
-    ASSERT_TRUE(waveRunUntil([&] { return positionBytes() >= kRate * 4; }, 20000));
-    HeldDaemon hung(daemon.pid());
-    ASSERT_TRUE(hung.held());
+    std::unique_ptr<HeldDaemon> hung;
+    ASSERT_NO_FATAL_FAILURE(recordASecondThenHang(feeder, hung));
     QElapsedTimer clicked;
     clicked.start();
     form->pasue->click();
@@ -184,21 +194,18 @@ TEST_F(PulseSessionFault, PauseOnAHungServerFreezesTheWindowOnlyAMomentAndEndsTh
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("take.mp3"))) << boxes.lastText().toStdString();
     EXPECT_EQ(state(), TForm1::kStateStopped);
-    hung.release();
+    hung->release();
     feeder.stop();
     const DecodedMp3 mp3 = decodeMp3File(work.file(QStringLiteral("take.mp3")).toStdString());
     ASSERT_TRUE(mp3.ok) << mp3.error;
     EXPECT_GE(mp3.sampleFrames(), kRate);
 }
 
-TEST_F(PulseSessionFault, StopOnAHungServerFreezesTheWindowOnlyAMomentAndCompletesTheFile)
+TEST_F(HungServerTest, StopOnAHungServerFreezesTheWindowOnlyAMomentAndCompletesTheFile)
 {
     CountedFeeder feeder(daemon.fifo(), 440, 9000);
-    ASSERT_TRUE(feeder.opened());
-    ASSERT_TRUE(startRecording());
-    ASSERT_TRUE(waveRunUntil([&] { return positionBytes() >= kRate * 4; }, 20000));
-    HeldDaemon hung(daemon.pid());
-    ASSERT_TRUE(hung.held());
+    std::unique_ptr<HeldDaemon> hung;
+    ASSERT_NO_FATAL_FAILURE(recordASecondThenHang(feeder, hung));
     QElapsedTimer clicked;
     clicked.start();
     form->stop->click();
@@ -207,7 +214,7 @@ TEST_F(PulseSessionFault, StopOnAHungServerFreezesTheWindowOnlyAMomentAndComplet
     ASSERT_TRUE(waitIdle(5000));
     EXPECT_LE(boxes.size(), 1u);
     EXPECT_EQ(state(), TForm1::kStateStopped);
-    hung.release();
+    hung->release();
     feeder.stop();
     const Mp3Length length = measureMp3Length(work.file(QStringLiteral("take.mp3")).toStdString());
     ASSERT_TRUE(length.ok) << length.error;
