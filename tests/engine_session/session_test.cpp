@@ -594,9 +594,7 @@ TEST_F(SessionTest, AStartOnAFileAnotherRecorderWritesIsRefusedWithABoxNamingIt)
     click(form->DFBRecordStart);
     deliver();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_TRUE(boxes.lastText().contains(work.file(QStringLiteral("take.mp3")))
-                || boxes.lastText().contains(QStringLiteral("“take.mp3”")))
-        << boxes.lastText().toStdString();
+    EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("“take.mp3”"))) << boxes.lastText().toStdString();
     expectIdle();
     EXPECT_EQ(work.read(QStringLiteral("take.mp3")), QByteArray("the other recorder's take"));
     ::close(other);
