@@ -208,7 +208,11 @@ private:
     void ReleaseSessionBuffer(WAVEHDR *header);
     void EncodeAndWrite(const WAVEHDR &header);
     void WriteMp3(DWORD bytes);
+    void DrainHeldSound();
+    void WriteInfoTag();
     void EndSession();
+    // Ends the session the device can no longer serve, with one box saying why.
+    void EndSessionWithBox(const QString &why);
     void ShowIdleState();
 
     bool FStartupFailed = false;
@@ -221,6 +225,4 @@ private:
     // The first write error of the session; later writes are skipped.
     QString FWriteError;
     std::vector<std::unique_ptr<SessionBuffer>> FBuffers;
-    // A voice-control tick's box about a failed monitor start is open.
-    bool FMonitorBoxOpen = false;
 };

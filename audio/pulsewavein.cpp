@@ -14,6 +14,9 @@ namespace {
 
 // Every wait on the server ends after this long, so a hung server cannot hang the caller.
 constexpr int kWaitMs = 5000;
+// Starting and stopping a stream come from the window's thread: a server that takes longer
+// than this to answer would freeze the window, and counts as gone.
+constexpr int kCorkWaitMs = 250;
 
 struct MainloopDeleter {
     void operator()(pa_threaded_mainloop *m) const { pa_threaded_mainloop_free(m); }
@@ -185,12 +188,12 @@ public:
 
     // Waits for an operation; one still running at the deadline is cancelled so that its
     // callback never sees the caller's stack again.
-    bool finish(OperationPtr &op)
+    bool finish(OperationPtr &op, int ms = kWaitMs)
     {
         if (!op)
             return false;
         pa_operation_set_state_callback(op.get(), onOperationState, this);
-        waitUntil([&] { return pa_operation_get_state(op.get()) != PA_OPERATION_RUNNING; });
+        waitUntil([&] { return pa_operation_get_state(op.get()) != PA_OPERATION_RUNNING; }, ms);
         const bool done = pa_operation_get_state(op.get()) == PA_OPERATION_DONE;
         if (pa_operation_get_state(op.get()) == PA_OPERATION_RUNNING)
             pa_operation_cancel(op.get());
@@ -446,11 +449,14 @@ private:
         Ack ack;
         ack.service = &service_;
         OperationPtr op(pa_stream_cork(stream_.get(), halt ? 1 : 0, onStreamSuccess, &ack));
-        const bool done = service_.finish(op);
+        const bool done = service_.finish(op, kCorkWaitMs);
         // Sound that came in before the acknowledgement belongs to the recording.
         if (halt && pa_stream_get_state(stream_.get()) == PA_STREAM_READY)
             readAvailable();
-        if (!done || ack.success != 1)
+        // No answer in time (a stopped or hung server): the caller treats the device as lost.
+        if (!done)
+            return MMSYSERR_NODRIVER;
+        if (ack.success != 1)
             return pa_stream_get_state(stream_.get()) == PA_STREAM_READY ? MMSYSERR_ERROR : MMSYSERR_NODRIVER;
         return MMSYSERR_NOERROR;
     }

@@ -33,7 +33,7 @@ public:
 
     // Sound flows while the queue runs; the pump looks at that.
     MMRESULT start() override { return MMSYSERR_NOERROR; }
-    MMRESULT stop() override { return MMSYSERR_NOERROR; }
+    MMRESULT stop() override;
     void close() override;
     MMRESULT injectedFailure(WaveInCall call) override;
 
@@ -182,7 +182,7 @@ public:
     int defaultIndex = 0;
     bool installed = false;
     std::vector<VirtualSource *> sources; // open handles in opening order
-    std::array<Failure, 4> failures;
+    std::array<Failure, 5> failures;
 };
 
 VirtualBackend &backend()
@@ -199,6 +199,11 @@ void VirtualSource::close()
     std::lock_guard lock(backend_.mutex);
     auto &list = backend_.sources;
     list.erase(std::remove(list.begin(), list.end(), this), list.end());
+}
+
+MMRESULT VirtualSource::stop()
+{
+    return backend_.takeFailure(WaveInCall::Stop);
 }
 
 MMRESULT VirtualSource::injectedFailure(WaveInCall call)

@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-enum class VirtualWaveInCall { Open, Prepare, AddBuffer, Start };
+// Stop fails inside a started handle's stop or reset, as a server that does not answer does.
+enum class VirtualWaveInCall { Open, Prepare, AddBuffer, Start, Stop };
 
 class VirtualWaveIn {
 public:

@@ -433,8 +433,12 @@ MMRESULT haltCapture(HWAVEIN hwi, void (WaveInQueue::*handBack)())
         MMRESULT r = MMSYSERR_NOERROR;
         if (h.started)
             r = h.source->stop();
+        // Counts as halted whatever the source said; a source that did not answer is gone,
+        // and its owner hears so as from a lost device.
         h.started = false;
         (h.queue.get()->*handBack)();
+        if (r == MMSYSERR_NODRIVER)
+            h.queue->deviceLost();
         return r;
     });
 }
@@ -451,6 +455,8 @@ MMRESULT waveInStart(HWAVEIN hwi)
         h.queue->setRunning(true);
         if (MMRESULT r = h.source->start()) {
             h.queue->setRunning(false);
+            if (r == MMSYSERR_NODRIVER)
+                h.queue->deviceLost();
             return r;
         }
         h.started = true;
@@ -536,6 +542,23 @@ MMRESULT waveInGetDroppedBytes(HWAVEIN hwi, std::uint64_t *pBytes)
     if (!pBytes)
         return MMSYSERR_INVALPARAM;
     *pBytes = h->queue->droppedBytes();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInTakeHeldSound(HWAVEIN hwi, void *pData, UINT cbData, UINT *pcbTaken)
+{
+    auto h = handles().find(hwi);
+    if (!h)
+        return MMSYSERR_INVALHANDLE;
+    if (!pcbTaken || (!pData && cbData > 0))
+        return MMSYSERR_INVALPARAM;
+    std::lock_guard lock(h->calls);
+    // Allowed on a lost device too: what came before the loss is the owner's.
+    if (h->closed)
+        return MMSYSERR_INVALHANDLE;
+    if (h->queue->running())
+        return WAVERR_STILLPLAYING;
+    *pcbTaken = UINT(h->queue->takeHeld(pData, cbData));
     return MMSYSERR_NOERROR;
 }
 

@@ -167,6 +167,11 @@ MMRESULT waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, const WAVEFORMATEX *pwfx, Ta
 // Bytes of sound lost on this handle because no buffer was queued and the holding ring
 // (two seconds of sound) was full.
 MMRESULT waveInGetDroppedBytes(HWAVEIN hwi, std::uint64_t *pBytes);
+// Takes sound the handle holds for lack of a queued buffer (up to two seconds, oldest
+// first), once it is stopped or its device lost: what a reset would throw away. Whole frames,
+// at most cbData bytes; *pcbTaken = 0 when nothing is held. The owner drains it at the end so
+// that what was captured reaches it.
+MMRESULT waveInTakeHeldSound(HWAVEIN hwi, void *pData, UINT cbData, UINT *pcbTaken);
 // Buffers added and not yet handed back.
 MMRESULT waveInGetQueuedCount(HWAVEIN hwi, UINT *pCount);
 // Id of the server's default source within the current device list.

@@ -10,7 +10,7 @@
 
 class WaveInQueue;
 
-enum class WaveInCall { Open, Prepare, AddBuffer, Start };
+enum class WaveInCall { Open, Prepare, AddBuffer, Start, Stop };
 
 // One open handle's connection to its device. Every call comes from the handle's owner
 // thread; the source writes sound into the queue from wherever it runs.
@@ -20,6 +20,7 @@ public:
     // Sound starts to flow into the queue.
     virtual MMRESULT start() = 0;
     // Returns once no more sound will arrive; sound already received has been written.
+    // MMSYSERR_NODRIVER: the device is gone or did not answer in time (start too).
     virtual MMRESULT stop() = 0;
     // Afterwards the source never touches the queue again.
     virtual void close() = 0;

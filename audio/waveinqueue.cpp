@@ -89,8 +89,6 @@ void WaveInQueue::deviceLost()
     running_ = false;
     while (head_)
         completeHead();
-    dropped_ += ring_.size();
-    ring_.clear();
     post(MM_WIM_DEVICELOST, nullptr);
 }
 
@@ -154,6 +152,15 @@ bool WaveInQueue::lost() const
 {
     std::lock_guard lock(mutex_);
     return lost_;
+}
+
+std::size_t WaveInQueue::takeHeld(void *data, std::size_t bytes)
+{
+    std::lock_guard lock(mutex_);
+    if (running_)
+        return 0;
+    const std::size_t align = std::max<std::size_t>(format_.nBlockAlign, 1);
+    return ring_.read(data, bytes - bytes % align);
 }
 
 UINT WaveInQueue::queuedCount() const

@@ -22,7 +22,8 @@ public:
     // Sound side. Whole frames only. Ignored unless running and not lost.
     void write(const void *data, std::size_t bytes);
     void writeSilence(std::size_t bytes);
-    // Hands back every queued buffer and posts MM_WIM_DEVICELOST, once.
+    // Hands back every queued buffer and posts MM_WIM_DEVICELOST, once. Sound held for lack
+    // of a buffer stays, for takeHeld.
     void deviceLost();
 
     // Caller side.
@@ -34,6 +35,9 @@ public:
     // Halts, hands back every queued buffer and forgets held sound and position.
     void reset();
     bool lost() const;
+    // Takes up to `bytes` (whole frames) of the sound held for lack of a buffer, oldest first,
+    // once the queue no longer runs; returns how much.
+    std::size_t takeHeld(void *data, std::size_t bytes);
     UINT queuedCount() const;
     std::uint64_t droppedBytes() const;
     std::uint64_t positionBytes() const;

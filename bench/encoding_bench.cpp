@@ -177,6 +177,10 @@ bool encodeOurs(BE_CONFIG config, const std::vector<std::int16_t> &pcm, const st
     ok = ok && beDeinitStream(stream, mp3.data(), &bytes) == BE_ERR_SUCCESS
         && std::fwrite(mp3.data(), 1, bytes, file.get()) == bytes;
     bytesOut += bytes;
+    // The tag over the frame reserved for it, as the session finishes its file.
+    ok = ok && beGetInfoTag(stream, mp3.data(), &bytes) == BE_ERR_SUCCESS
+        && (bytes == 0
+            || (std::fseek(file.get(), 0, SEEK_SET) == 0 && std::fwrite(mp3.data(), 1, bytes, file.get()) == bytes));
     beCloseStream(stream);
     return ok;
 }

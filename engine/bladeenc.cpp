@@ -355,6 +355,27 @@ BE_ERR beDeinitStream(HBE_STREAM stream, PBYTE output, PDWORD outputBytes)
     });
 }
 
+BE_ERR beGetInfoTag(HBE_STREAM stream, PBYTE output, PDWORD outputBytes)
+{
+    if (outputBytes != nullptr)
+        *outputBytes = 0;
+    return streamTable().with(stream, [&](EncoderStream &s) -> BE_ERR {
+        if (output == nullptr || outputBytes == nullptr)
+            return BE_ERR_INVALID_FORMAT_PARAMETERS;
+        // The counts in the tag are final only once the last frames are out.
+        if (!s.flushed)
+            return BE_ERR_INVALID_HANDLE;
+        if (lame_get_bWriteVbrTag(s.lame.get()) == 0)
+            return BE_ERR_SUCCESS;
+        // LAME answers with the size it needs, without writing, when the buffer is too small.
+        const std::size_t size = lame_get_lametag_frame(s.lame.get(), output, s.bufferSize);
+        if (size > s.bufferSize)
+            return BE_ERR_BUFFER_TOO_SMALL;
+        *outputBytes = static_cast<DWORD>(size);
+        return BE_ERR_SUCCESS;
+    });
+}
+
 BE_ERR beCloseStream(HBE_STREAM stream)
 {
     return streamTable().remove(stream);

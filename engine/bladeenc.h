@@ -120,5 +120,12 @@ BE_ERR beEncodeChunk(HBE_STREAM stream, DWORD nSamples, PSHORT samples, PBYTE ou
 // Flushes the last frames into output (*bufferSize bytes); the stream takes no more samples.
 BE_ERR beDeinitStream(HBE_STREAM stream, PBYTE output, PDWORD outputBytes);
 
+// After beDeinitStream of a stream opened with bWriteVBRHeader: LAME's finished tag frame
+// (Xing for VBR and ABR, Info for CBR: the frame count, byte count, seek table, encoder delay
+// and padding) into output (*bufferSize bytes). The caller writes it over the first frame of
+// the stream, the one LAME reserved for it (a valid frame of silence until then, so a stream
+// cut short still plays). *outputBytes is 0 when the stream has no tag.
+BE_ERR beGetInfoTag(HBE_STREAM stream, PBYTE output, PDWORD outputBytes);
+
 // Releases the stream; its handle is invalid afterwards.
 BE_ERR beCloseStream(HBE_STREAM stream);

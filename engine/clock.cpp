@@ -69,11 +69,20 @@ void TForm1::pasueClick(QObject *)
 void TForm1::contClick(QObject *)
 {
     const QString monitorError = StartMonitor();
-    // The clock goes on from the value it showed at the last refresh before the pause.
-    FStartTick += tickDiff(GetTickCount(), FLastInfoTick);
+    // The clock goes on from the value it showed at the last refresh before the pause. The
+    // continue itself counts as a refresh: a pause that comes before the next tick must not
+    // count this pause a second time.
+    const std::uint32_t now = GetTickCount();
+    FStartTick += tickDiff(now, FLastInfoTick);
+    FLastInfoTick = now;
     InfoTimer->start();
-    if (FRecording)
-        waveInStart(FWaveIn);
+    if (FRecording) {
+        if (const MMRESULT r = waveInStart(FWaveIn); r != MMSYSERR_NOERROR) {
+            // Nothing would be recorded: end the session as a lost device does, with one box.
+            EndSessionWithBox(QStringLiteral("录音设备无法继续录音（%1），录音已停止。").arg(InErrorText(r)));
+            return;
+        }
+    }
     pasue->setEnabled(true);
     cont->hide();
     StatusBar1->setPanelText(0, kStateRecording);

@@ -100,6 +100,9 @@ bool fillEncoderConfig(BE_CONFIG &config, int sampleRateIndex, int channelIndex,
     c.nPreset = modeIndex == mdR3mix ? LQP_R3MIX : LQP_NOPRESET;
     c.dwMpegVersion = mpeg1 ? MPEG1 : MPEG2;
     c.bOriginal = BE_TRUE;
+    // Every mode gets LAME's tag frame: without it players mis-time VBR files, and it carries
+    // the encoder delay and padding that decoders trim.
+    c.bWriteVBRHeader = BE_TRUE;
     c.bEnableVBR = modeIndex == mdCBR ? BE_FALSE : BE_TRUE;
     c.nVBRQuality = modeIndex == mdVBR ? kVbrPositionMax - vbrPosition : 0;
     c.dwVbrAbr_bps = modeIndex == mdABR ? kbps * 1000 : 0;

@@ -8,12 +8,15 @@
 #include <QFile>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <utility>
 
 SessionFileError::SessionFileError(const QString &message) : std::runtime_error(message.toStdString()) {}
 
@@ -26,7 +29,14 @@ QString systemErrorText(int code)
     return QString::fromLocal8Bit(std::strerror(code));
 }
 
+FileCloseFunction g_closeFile = nullptr;
+
 } // namespace
+
+void setFileCloseFunction(FileCloseFunction close)
+{
+    g_closeFile = close;
+}
 
 TOutFile::~TOutFile()
 {
@@ -62,6 +72,19 @@ bool TOutFile::Create(const QString &path, bool exclusive)
         FError = systemErrorText(FErrno);
         return false;
     }
+    // A second recorder in the same folder must not empty the file this one writes. The lock
+    // is advisory and ends with the descriptor; a file system without locks records unlocked.
+    int locked;
+    do {
+        locked = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (locked < 0 && errno == EINTR);
+    if (locked < 0 && errno == EWOULDBLOCK) {
+        FErrno = errno;
+        FError = systemErrorText(FErrno);
+        ::close(fd);
+        FCreatedNew = false;
+        return false;
+    }
     FFd = fd;
     return true;
 }
@@ -88,11 +111,27 @@ bool TOutFile::Truncate()
 
 void TOutFile::Write(const void *data, std::size_t size)
 {
+    WriteAll(data, size, std::nullopt);
+}
+
+bool TOutFile::WriteAt(std::uint64_t offset, const void *data, std::size_t size)
+{
+    if (FFd >= 0) {
+        struct stat info{};
+        if (::fstat(FFd, &info) == 0 && !S_ISREG(info.st_mode))
+            return false;
+    }
+    WriteAll(data, size, offset);
+    return true;
+}
+
+void TOutFile::WriteAll(const void *data, std::size_t size, std::optional<std::uint64_t> at)
+{
     if (FFd < 0)
         throw SessionFileError(QStringLiteral("File not open: %1").arg(FPath));
     const auto *p = static_cast<const char *>(data);
     while (size > 0) {
-        const ssize_t n = ::write(FFd, p, size);
+        const ssize_t n = at ? ::pwrite(FFd, p, size, off_t(*at)) : ::write(FFd, p, size);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -102,16 +141,24 @@ void TOutFile::Write(const void *data, std::size_t size)
         }
         p += n;
         size -= std::size_t(n);
-        FSize += std::uint64_t(n);
+        if (at)
+            *at += std::uint64_t(n);
+        else
+            FSize += std::uint64_t(n);
     }
 }
 
-void TOutFile::Close()
+bool TOutFile::Close()
 {
-    if (FFd >= 0) {
-        ::close(FFd);
-        FFd = -1;
-    }
+    if (FFd < 0)
+        return true;
+    const int fd = std::exchange(FFd, -1);
+    // Not retried on EINTR: the descriptor is gone either way on Linux.
+    if ((g_closeFile ? g_closeFile(fd) : ::close(fd)) == 0 || errno == EINTR)
+        return true;
+    FErrno = errno;
+    FError = systemErrorText(FErrno);
+    return false;
 }
 
 void TOutFile::Discard()
@@ -334,6 +381,9 @@ bool TForm1::BStartClick(QObject *)
         }
         if (!created) {
             releaseEncoder();
+            if (FOutFile.errorCode() == EWOULDBLOCK)
+                return refuse(QStringLiteral("文件“%1”正由另一个录音写入，不能同时录到这个文件。请换一个文件名。")
+                                  .arg(FOutFile.FileName()));
             return refuse(QStringLiteral("无法创建文件“%1”：%2").arg(FOutFile.FileName(), FOutFile.errorText()));
         }
     }
@@ -452,6 +502,39 @@ void TForm1::WimData(HWAVEIN handle, WAVEHDR *header)
     }
 }
 
+void TForm1::WriteInfoTag()
+{
+    // Only a file that holds the whole stream gets the tag: after a failed write its counts
+    // would claim frames the file lacks, while the reserved frame left as it is plays as a
+    // moment of silence.
+    if (!FFileOutput || !FWriteError.isEmpty())
+        return;
+    DWORD bytes = 0;
+    if (beGetInfoTag(FStream, FMp3Buffer.data(), &bytes) != BE_ERR_SUCCESS || bytes == 0 || bytes > FOutFile.Size())
+        return;
+    try {
+        FOutFile.WriteAt(0, FMp3Buffer.data(), bytes);
+    } catch (const SessionFileError &error) {
+        FWriteError = QString::fromStdString(error.what());
+    }
+}
+
+void TForm1::DrainHeldSound()
+{
+    // While every buffer waited on this thread the device kept the sound in its ring; a lost
+    // device keeps what it captured before the loss. A reset would throw it away.
+    std::vector<char> chunk(std::size_t(FChunkSamples) * 2);
+    WAVEHDR held{};
+    held.lpData = chunk.data();
+    UINT taken = 0;
+    while (FWriteError.isEmpty()
+           && waveInTakeHeldSound(FWaveIn, chunk.data(), UINT(chunk.size()), &taken) == MMSYSERR_NOERROR
+           && taken > 0) {
+        held.dwBytesRecorded = taken;
+        EncodeAndWrite(held);
+    }
+}
+
 void TForm1::EndSession()
 {
     FRecording = false;
@@ -459,6 +542,9 @@ void TForm1::EndSession()
     // before the encoder is flushed.
     FDraining = true;
     waveInStop(FWaveIn);
+    // The buffers handed back hold older sound than what the device kept for want of one.
+    QCoreApplication::sendPostedEvents(nullptr, WaveInEvent::eventType());
+    DrainHeldSound();
     waveInReset(FWaveIn);
     QCoreApplication::sendPostedEvents(nullptr, WaveInEvent::eventType());
     FDraining = false;
@@ -467,9 +553,12 @@ void TForm1::EndSession()
     DWORD out = 0;
     if (beDeinitStream(FStream, FMp3Buffer.data(), &out) == BE_ERR_SUCCESS)
         WriteMp3(out);
+    WriteInfoTag();
     beCloseStream(FStream);
-    if (FFileOutput)
-        FOutFile.Close();
+    if (FFileOutput && !FOutFile.Close() && FWriteError.isEmpty())
+        FWriteError = QStringLiteral("I/O error %1 (%2) closing %3")
+                          .arg(FOutFile.errorCode())
+                          .arg(FOutFile.errorText(), FOutFile.FileName());
     FMp3Buffer = {};
 }
 
@@ -517,9 +606,13 @@ void TForm1::WimLost(HWAVEIN handle)
 {
     if (!FRecording || handle != FWaveIn)
         return;
+    EndSessionWithBox(QStringLiteral("录音设备已断开，录音已停止。"));
+}
+
+void TForm1::EndSessionWithBox(const QString &why)
+{
     const QString file = FFileOutput ? FOutFile.FileName() : QString();
+    // A write error raised by the end is the one report instead.
     stopClick();
-    ShowError(this, file.isEmpty()
-                        ? QStringLiteral("录音设备已断开，录音已停止。")
-                        : QStringLiteral("录音设备已断开，录音已停止。已录下的声音保存在“%1”中。").arg(file));
+    ShowError(this, file.isEmpty() ? why : why + QStringLiteral("已录下的声音保存在“%1”中。").arg(file));
 }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 
 // A write to the output file failed; what() is the report's text.
@@ -30,13 +31,20 @@ public:
 
     // Opens `path` for writing, creating it when it does not exist; with `exclusive` it fails
     // when the file exists. An existing file is emptied only by Truncate, once the caller is
-    // sure to use it. On failure returns false with the system's reason in errorText() and
-    // its code in errorCode().
+    // sure to use it. The file stays locked (flock) while open: a file another session
+    // writes fails with errorCode() EWOULDBLOCK. On failure returns false with the system's
+    // reason in errorText() and its code in errorCode().
     bool Create(const QString &path, bool exclusive = false);
     bool Truncate();
     // Appends all of `data`; throws SessionFileError on the first failure.
     void Write(const void *data, std::size_t size);
-    void Close();
+    // Writes all of `data` over the file's bytes from `offset` on, leaving its end and the
+    // append position alone. A pipe or a device has no going back: false, nothing written.
+    // Throws SessionFileError on failure.
+    bool WriteAt(std::uint64_t offset, const void *data, std::size_t size);
+    // False when the system reports a failure at the close (some file systems only find out
+    // then that the data cannot be kept), with the reason in errorText().
+    bool Close();
     // Closes and deletes the file, but only when Create made it new.
     void Discard();
     // Forgets the last file: no name, size 0.
@@ -50,6 +58,9 @@ public:
     int errorCode() const { return FErrno; }
 
 private:
+    // At `at` when given (the file position stays), else appended and counted in Size().
+    void WriteAll(const void *data, std::size_t size, std::optional<std::uint64_t> at);
+
     int FFd = -1;
     bool FCreatedNew = false;
     std::uint64_t FSize = 0;
@@ -57,6 +68,11 @@ private:
     QString FError;
     int FErrno = 0;
 };
+
+// The call that closes the output file's descriptor; tests put in one that fails. Null
+// restores ::close.
+using FileCloseFunction = int (*)(int fd);
+void setFileCloseFunction(FileCloseFunction close);
 
 // Position of the dot that starts the extension of `name`, or -1 when it has none: the last
 // dot, provided no folder separator ('\' or '/') or drive colon follows it.

@@ -14,23 +14,19 @@ const QString kTestDone = QStringLiteral("声控测试");
 void TForm1::Timer2Timer(QObject *)
 {
     // With auto-start on, the monitor must listen in every state but recording: a pause has
-    // to hear the sound that ends it, and a monitor that went away must come back. While the
-    // box about a failed start is open, its modal loop goes on ticking: those ticks do not
-    // try again, so one failure shows one box.
-    if (CheckBox1->isChecked() && StatusBar1->panelText(0) != kStateRecording && !AudioIn1->Capturing
-        && !FMonitorBoxOpen) {
+    // to hear the sound that ends it, and a monitor that went away must come back.
+    if (CheckBox1->isChecked() && StatusBar1->panelText(0) != kStateRecording && !AudioIn1->Capturing) {
         const QString error = StartMonitor();
         if (error.isEmpty()) {
             if (StatusBar1->panelText(0) == kStateStopped)
                 StatusBar1->setPanelText(0, kStateMonitoring);
         } else {
-            FMonitorBoxOpen = true;
-            struct BoxClosed
-            {
-                bool &open;
-                ~BoxClosed() { open = false; }
-            } closed{FMonitorBoxOpen};
+            // Voice control cannot listen without its monitor. It goes off before the box,
+            // whose own loop would otherwise go on ticking: one failure, one box, and the
+            // user switches it on again when the input is back.
+            SwitchVoiceControlOff();
             ShowMessage(this, error);
+            return;
         }
     }
 

@@ -197,6 +197,63 @@ TEST_F(WaveInService, SoundBeyondTwoSecondsWithoutBuffersIsDroppedAndCounted)
     EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
 }
 
+TEST_F(WaveInService, HeldSoundCanBeTakenOnceHaltedOrLostButNotAfterAReset)
+{
+    VirtualWaveIn::setSignal(1, VirtualWaveIn::counter());
+    HWAVEIN h = open();
+    ASSERT_EQ(waveInStart(h), MMSYSERR_NOERROR);
+    VirtualWaveIn::pump(1, 100); // 800 frames, no buffer queued
+    std::vector<std::int16_t> taken(1000, -1);
+    UINT bytes = 99;
+    EXPECT_EQ(waveInTakeHeldSound(h, taken.data(), 2000, &bytes), WAVERR_STILLPLAYING) << "still running";
+    ASSERT_EQ(waveInStop(h), MMSYSERR_NOERROR);
+    // Whole frames only, oldest first, in pieces.
+    ASSERT_EQ(waveInTakeHeldSound(h, taken.data(), 601, &bytes), MMSYSERR_NOERROR);
+    EXPECT_EQ(bytes, 600u);
+    ASSERT_EQ(waveInTakeHeldSound(h, taken.data() + 300, 2000, &bytes), MMSYSERR_NOERROR);
+    EXPECT_EQ(bytes, 1000u);
+    taken.resize(800);
+    EXPECT_EQ(taken, counterRange(0, 800));
+    ASSERT_EQ(waveInTakeHeldSound(h, taken.data(), 2000, &bytes), MMSYSERR_NOERROR);
+    EXPECT_EQ(bytes, 0u);
+
+    // A lost device keeps what it held; a reset throws it away.
+    ASSERT_EQ(waveInStart(h), MMSYSERR_NOERROR);
+    VirtualWaveIn::pump(1, 10);
+    VirtualWaveIn::loseDevice(1);
+    ASSERT_EQ(waveInTakeHeldSound(h, taken.data(), 2000, &bytes), MMSYSERR_NOERROR);
+    EXPECT_EQ(bytes, 160u);
+    EXPECT_EQ(taken[0], 800);
+    EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInTakeHeldSound(h, taken.data(), 2000, &bytes), MMSYSERR_INVALHANDLE);
+
+    h = open();
+    ASSERT_EQ(waveInStart(h), MMSYSERR_NOERROR);
+    VirtualWaveIn::pump(1, 10);
+    ASSERT_EQ(waveInReset(h), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInTakeHeldSound(h, taken.data(), 2000, &bytes), MMSYSERR_NOERROR);
+    EXPECT_EQ(bytes, 0u);
+    EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+}
+
+TEST_F(WaveInService, AStopTheSourceDoesNotAnswerCountsAsDoneAndTheDeviceAsLost)
+{
+    HWAVEIN h = open();
+    WaveBuffers buffers(2, 160);
+    ASSERT_EQ(buffers.prepareAndAddAll(h), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInStart(h), MMSYSERR_NOERROR);
+    VirtualWaveIn::pump(1, 5);
+    VirtualWaveIn::failNext(VirtualWaveInCall::Stop, MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveInStop(h), MMSYSERR_NODRIVER);
+    EXPECT_FALSE(VirtualWaveIn::started(h));
+    deliver();
+    ASSERT_EQ(log.count(MM_WIM_DATA), 2);
+    EXPECT_EQ(log.count(MM_WIM_DEVICELOST), 1);
+    EXPECT_EQ(log.entries[1].bytesRecorded, 80u) << "the part-filled buffer first";
+    EXPECT_EQ(waveInStart(h), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+}
+
 TEST_F(WaveInService, ALostDeviceHandsBackEveryBufferThenSaysSo)
 {
     HWAVEIN h = open();

@@ -2,6 +2,7 @@
 
 #include <mpg123.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -107,6 +108,57 @@ DecodedMp3 decodeMp3File(const std::string &path)
         return out;
     }
     return decodeMp3(readFileBytes(path));
+}
+
+Mp3Length measureMp3Length(const std::string &path)
+{
+    Mp3Length out;
+    int err = MPG123_OK;
+    std::unique_ptr<mpg123_handle, Mpg123Deleter> mh(mpg123_new(nullptr, &err));
+    if (!mh) {
+        out.error = mpg123_plain_strerror(err);
+        return out;
+    }
+    mpg123_handle *h = mh.get();
+    if (!setUpDecoder(h, out.error))
+        return out;
+    if (mpg123_param(h, MPG123_ADD_FLAGS, MPG123_GAPLESS, 0) != MPG123_OK || mpg123_open(h, path.c_str()) != MPG123_OK) {
+        out.error = mpg123_strerror(h);
+        return out;
+    }
+    out.reported = mpg123_length(h);
+    if (mpg123_getformat(h, &out.rate, &out.channels, nullptr) != MPG123_OK) {
+        out.error = mpg123_strerror(h);
+        return out;
+    }
+    mpg123_frameinfo2 info{};
+    if (mpg123_info2(h, &info) == MPG123_OK)
+        out.vbr = info.vbr;
+    if (mpg123_scan(h) != MPG123_OK) {
+        out.error = mpg123_strerror(h);
+        return out;
+    }
+    out.scanned = mpg123_length(h);
+    out.frames = mpg123_framelength(h);
+    if (mpg123_seek(h, 0, SEEK_SET) < 0) {
+        out.error = mpg123_strerror(h);
+        return out;
+    }
+    std::vector<unsigned char> pcm(64 * 1024);
+    for (;;) {
+        std::size_t done = 0;
+        const int rc = mpg123_read(h, pcm.data(), pcm.size(), &done);
+        out.decoded += done / (2 * std::size_t(std::max(out.channels, 1)));
+        if (rc == MPG123_DONE)
+            break;
+        if (rc != MPG123_OK && rc != MPG123_NEW_FORMAT) {
+            out.error = mpg123_strerror(h);
+            return out;
+        }
+    }
+    mpg123_close(h);
+    out.ok = true;
+    return out;
 }
 
 bool parseMp3FrameHeader(const std::uint8_t *b, std::size_t size, std::size_t offset, Mp3FrameHeader &h)

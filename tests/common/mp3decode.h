@@ -22,6 +22,22 @@ struct DecodedMp3 {
 DecodedMp3 decodeMp3(const std::vector<std::uint8_t> &bytes);
 DecodedMp3 decodeMp3File(const std::string &path);
 
+// A file's length as libmpg123 tells it a player, and as it decodes, with gapless trimming
+// (the encoder delay and padding a LAME tag names are cut off).
+struct Mp3Length {
+    bool ok = false;
+    std::string error;
+    long rate = 0;
+    int channels = 0;
+    long long reported = -1; // mpg123_length on open: what a player shows before scanning
+    long long scanned = -1;  // mpg123_length after mpg123_scan
+    long long frames = -1;   // mpg123_framelength after the scan
+    int vbr = -1;            // MPG123_CBR, MPG123_VBR or MPG123_ABR, as the first frame says
+    std::size_t decoded = 0; // sample frames decoded
+};
+
+Mp3Length measureMp3Length(const std::string &path);
+
 struct Mp3FrameHeader {
     std::size_t offset = 0;
     std::size_t length = 0; // whole frame, header included

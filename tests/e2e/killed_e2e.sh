@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real program under Xvfb, recording the test daemon's pipe source (a paced 1 kHz tone),
 # killed with SIGKILL three seconds into the recording: the MP3 it leaves decodes to within
-# half a second of what it was recording, and recorder.ini is neither written nor left half-done.
+# half a second of what it was recording, still starts with the frame reserved for its tag,
+# and recorder.ini is neither written nor left half-done.
 # Usage: killed_e2e.sh QUAVREL WMCLOSE
 set -euo pipefail
 bin=$1
@@ -58,6 +59,10 @@ fed=$(cat tone.count 2>/dev/null || echo 0)
 wait "$app" 2>/dev/null || true
 
 mpg123 -q -s default.mp3 > decoded.raw 2>/dev/null || fail "the MP3 does not decode"
+# The frame kept for the tag, which a finished file gets at the end, is still what LAME left:
+# a valid 128 kbps frame header and zeros (417 bytes), played as a moment of silence.
+od -A n -t x1 -N 3 default.mp3 | grep -q '^ ff fb 90' || fail "the file does not start with the reserved frame"
+[ "$(head -c 417 default.mp3 | tail -c +5 | tr -d '\000' | wc -c)" -eq 0 ] || fail "the reserved frame holds data"
 cp default.mp3 "$out/e2e-killed.mp3"
 # The tone's part of the file: everything from its first loud sample on.
 sox -t raw -r 44100 -e signed-integer -b 16 -c 2 decoded.raw -t raw tone.raw silence 1 0.002 5%

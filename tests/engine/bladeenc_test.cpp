@@ -52,6 +52,7 @@ struct Encoded {
     DWORD chunk = 0;
     DWORD bufferSize = 0;
     std::size_t flushBytes = 0;
+    std::size_t tagBytes = 0; // the first frame is LAME's tag, no sound
 };
 
 // Feeds the samples chunk by chunk as a recording session does (the last chunk may be short),
@@ -75,11 +76,16 @@ testing::AssertionResult encodeAll(BE_CONFIG config, const std::vector<std::int1
     }
     DWORD bytes = 0;
     const BE_ERR flushed = beDeinitStream(stream, buffer.data(), &bytes);
-    const BE_ERR closed = beCloseStream(stream);
-    if (flushed != BE_ERR_SUCCESS || closed != BE_ERR_SUCCESS)
-        return testing::AssertionFailure() << "flush " << flushed << ", close " << closed;
     out.mp3.insert(out.mp3.end(), buffer.begin(), buffer.begin() + bytes);
     out.flushBytes = bytes;
+    // As the session does: the finished tag over the frame LAME reserved for it.
+    DWORD tagBytes = 0;
+    const BE_ERR tagged = beGetInfoTag(stream, buffer.data(), &tagBytes);
+    const BE_ERR closed = beCloseStream(stream);
+    if (flushed != BE_ERR_SUCCESS || tagged != BE_ERR_SUCCESS || closed != BE_ERR_SUCCESS || tagBytes > out.mp3.size())
+        return testing::AssertionFailure() << "flush " << flushed << ", tag " << tagged << ", close " << closed;
+    std::copy_n(buffer.begin(), tagBytes, out.mp3.begin());
+    out.tagBytes = tagBytes;
     return testing::AssertionSuccess();
 }
 
@@ -152,7 +158,7 @@ TEST_P(EncoderRoundTrip, DecodesToTheToneAtTheChosenFormat)
     ASSERT_TRUE(dec.ok) << dec.error;
     EXPECT_EQ(dec.rate, static_cast<long>(p.hz));
     EXPECT_EQ(dec.channels, channels);
-    ASSERT_EQ(dec.frameBitrates.size(), scan.frames.size());
+    ASSERT_EQ(dec.frameBitrates.size(), scan.frames.size() - (enc.tagBytes > 0 ? 1 : 0)) << "the tag is no sound";
     if (p.mode == mdCBR)
         EXPECT_TRUE(std::all_of(dec.frameBitrates.begin(), dec.frameBitrates.end(),
                                 [&](int kbps) { return kbps == static_cast<int>(p.kbps); }));
@@ -415,12 +421,12 @@ TEST(EncoderFlags, BitReservoirCanBeSwitchedOff)
     EXPECT_EQ(reservoirFrames(BE_TRUE), 0);
 }
 
-TEST(EncoderFlags, VbrHeaderFrameOnlyWhenAskedFor)
+TEST(EncoderFlags, TagFrameOnlyWhenAskedFor)
 {
-    // With the tag on, LAME opens the stream with a frame reserved for it: a header and
-    // nothing but zero bytes, to be filled in by whoever owns the file.
+    // With the tag on, LAME opens the stream with a frame reserved for it, which the
+    // finished stream carries as a Xing frame; without it the first frame is sound.
     const auto pcm = makeTone(kLeftHz, 44100, 2, 44100 / 4);
-    auto firstFrameIsReserved = [&](std::int32_t writeTag) {
+    auto firstFrameIsTag = [&](std::int32_t writeTag) {
         BE_CONFIG config = makeConfig(44100, chJointStereo, mdVBR, 128);
         config.format.LHV1.bWriteVBRHeader = writeTag;
         Encoded enc;
@@ -429,12 +435,13 @@ TEST(EncoderFlags, VbrHeaderFrameOnlyWhenAskedFor)
         EXPECT_TRUE(scan.clean(enc.mp3.size()));
         if (scan.frames.empty())
             return false;
-        const auto body = enc.mp3.begin() + 4;
-        return std::all_of(body, body + static_cast<std::ptrdiff_t>(scan.frames[0].length - 4),
-                           [](std::uint8_t b) { return b == 0; });
+        EXPECT_EQ(enc.tagBytes, writeTag ? scan.frames[0].length : 0u);
+        const auto end = enc.mp3.begin() + static_cast<std::ptrdiff_t>(scan.frames[0].length);
+        const char xing[] = "Xing";
+        return std::search(enc.mp3.begin(), end, xing, xing + 4) != end;
     };
-    EXPECT_FALSE(firstFrameIsReserved(BE_FALSE));
-    EXPECT_TRUE(firstFrameIsReserved(BE_TRUE));
+    EXPECT_FALSE(firstFrameIsTag(BE_FALSE));
+    EXPECT_TRUE(firstFrameIsTag(BE_TRUE));
 }
 
 TEST(EncoderFlags, QualityWordReachesTheEncoder)
@@ -460,10 +467,16 @@ TEST(EncoderStreams, FlushDeliversTheLastFrames)
     std::vector<std::uint8_t> mp3;
     DWORD bytes = 12345;
     ASSERT_EQ(beEncodeChunk(stream, chunk, const_cast<PSHORT>(pcm.data()), buffer.data(), &bytes), BE_ERR_SUCCESS);
-    EXPECT_EQ(bytes, 0u); // the first chunk only fills LAME's pipeline
+    // The first chunk only fills LAME's pipeline; what comes out is the frame reserved for
+    // the tag, a header and zeros.
+    Mp3FrameHeader reserved;
+    ASSERT_TRUE(parseMp3FrameHeader(buffer.data(), bytes, 0, reserved));
+    EXPECT_EQ(bytes, reserved.length);
+    EXPECT_TRUE(std::all_of(buffer.begin() + 4, buffer.begin() + bytes, [](std::uint8_t b) { return b == 0; }));
+    mp3.assign(buffer.begin(), buffer.begin() + bytes);
     ASSERT_EQ(beDeinitStream(stream, buffer.data(), &bytes), BE_ERR_SUCCESS);
     EXPECT_GT(bytes, 0u);
-    mp3.assign(buffer.begin(), buffer.begin() + bytes);
+    mp3.insert(mp3.end(), buffer.begin(), buffer.begin() + bytes);
     EXPECT_EQ(beCloseStream(stream), BE_ERR_SUCCESS);
 
     const DecodedMp3 dec = decodeMp3(mp3);
@@ -502,6 +515,9 @@ TEST(EncoderStreams, ShortLastChunkIsEncoded)
     DWORD bytes = 0;
     ASSERT_EQ(beDeinitStream(stream, buffer.data(), &bytes), BE_ERR_SUCCESS);
     mp3.insert(mp3.end(), buffer.begin(), buffer.begin() + bytes);
+    ASSERT_EQ(beGetInfoTag(stream, buffer.data(), &bytes), BE_ERR_SUCCESS);
+    ASSERT_GT(bytes, 0u);
+    std::copy_n(buffer.begin(), bytes, mp3.begin());
     EXPECT_EQ(beCloseStream(stream), BE_ERR_SUCCESS);
 
     const DecodedMp3 dec = decodeMp3(mp3);

@@ -110,7 +110,7 @@ TEST(ConfigRecord, DefaultsFillEveryField)
     EXPECT_EQ(l.bCRC, 0);
     EXPECT_EQ(l.bCopyright, 0);
     EXPECT_EQ(l.bOriginal, -1);
-    EXPECT_EQ(l.bWriteVBRHeader, 0);
+    EXPECT_EQ(l.bWriteVBRHeader, -1);
     EXPECT_EQ(l.bEnableVBR, 0);
     EXPECT_EQ(l.nVBRQuality, 0);
     EXPECT_EQ(l.dwVbrAbr_bps, 0u);

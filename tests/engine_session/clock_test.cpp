@@ -76,6 +76,25 @@ TEST_F(ClockTest, PauseAndContinueCarryOnFromTheShownValue)
     EXPECT_EQ(form->FStartTick, std::uint32_t(1000 + 5300));
 }
 
+TEST_F(ClockTest, APauseRightAfterAContinueDoesNotCountTheEarlierPauseAgain)
+{
+    record();
+    EXPECT_EQ(tickAfter(10000), QStringLiteral("0:00:10"));
+    clock.advance(300);
+    click(form->pasue);
+    clock.advance(60000);
+    click(form->cont);
+    // A double click: continue and pause share one place, no refresh comes between.
+    clock.advance(200);
+    click(form->pasue);
+    clock.advance(1000);
+    click(form->cont);
+    EXPECT_EQ(form->LTimeActive->text(), QStringLiteral("0:00:10"));
+    EXPECT_EQ(tickAfter(500), QStringLiteral("0:00:10"));
+    EXPECT_EQ(tickAfter(600), QStringLiteral("0:00:11"));
+    EXPECT_EQ(tickAfter(60000), QStringLiteral("0:01:11"));
+}
+
 TEST_F(ClockTest, AWrappingTickCountKeepsTheClockRight)
 {
     clock.now = 0xFFFFFFFFu - 4000; // four seconds before the count wraps

@@ -5,9 +5,14 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 
 namespace {
@@ -441,4 +446,198 @@ TEST_F(SessionTest, PlayIsAvailableDuringARecording)
     click(form->SpeedButton5);
     ASSERT_EQ(desktop.urls.size(), 1u);
     EXPECT_EQ(desktop.urls[0].toLocalFile(), work.file(QStringLiteral("take.mp3")));
+}
+
+// ---- sound held by the device, failures at continue and at close --------------------------
+
+TEST_F(SessionTest, SoundTheDeviceHeldWhileEveryBufferWaitedReachesTheFileAtTheEnd)
+{
+    VirtualWaveIn::setSignal(0, VirtualWaveIn::sine(500, 9000));
+    record();
+    // The window is held up: all eight buffers wait here as notices, and the device keeps
+    // the rest in its ring.
+    VirtualWaveIn::pump(0, 1500);
+    const std::uint64_t frames = deliveredFrames();
+    ASSERT_EQ(frames, 44100u * 3 / 2);
+    click(form->stop);
+    deliver();
+    expectIdle();
+    EXPECT_TRUE(boxes.boxes.empty());
+    expectDecodesTo(QStringLiteral("take.mp3"), frames, 44100, 2);
+}
+
+TEST_F(SessionTest, ALostDeviceHandsOverWhatItHeldBeforeTheLoss)
+{
+    VirtualWaveIn::setSignal(0, VirtualWaveIn::sine(500, 9000));
+    record();
+    VirtualWaveIn::pump(0, 1500);
+    const std::uint64_t frames = deliveredFrames();
+    VirtualWaveIn::loseDevice(0);
+    deliver();
+    EXPECT_FALSE(form->FRecording);
+    ASSERT_EQ(boxes.size(), 1u);
+    deliver();
+    expectIdle();
+    expectDecodesTo(QStringLiteral("take.mp3"), frames, 44100, 2);
+}
+
+TEST_F(SessionTest, AContinueTheDeviceRefusesEndsTheSessionWithOneBox)
+{
+    VirtualWaveIn::setSignal(0, VirtualWaveIn::sine(500, 9000));
+    record();
+    pump(400);
+    click(form->pasue);
+    deliver();
+    const std::uint64_t frames = deliveredFrames();
+    // The monitor's start fails as well: still one box, the session's.
+    VirtualWaveIn::failNext(VirtualWaveInCall::Start, MMSYSERR_NODRIVER, 2);
+    click(form->cont);
+    EXPECT_FALSE(form->FRecording);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Critical);
+    EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("take.mp3"))) << boxes.lastText().toStdString();
+    EXPECT_EQ(state(), QStringLiteral("停止录音"));
+    EXPECT_FALSE(form->AudioIn1->Capturing);
+    deliver();
+    expectIdle();
+    EXPECT_TRUE(VirtualWaveIn::handles(0).empty());
+    expectDecodesTo(QStringLiteral("take.mp3"), frames, 44100, 2);
+}
+
+TEST_F(SessionTest, AStopTheDeviceDoesNotAnswerEndsThePausedSessionWithOneBox)
+{
+    VirtualWaveIn::setSignal(0, VirtualWaveIn::sine(500, 9000));
+    record();
+    pump(400);
+    const std::uint64_t frames = deliveredFrames();
+    VirtualWaveIn::failNext(VirtualWaveInCall::Stop, MMSYSERR_NODRIVER);
+    click(form->pasue);
+    deliver();
+    EXPECT_FALSE(form->FRecording);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("take.mp3"))) << boxes.lastText().toStdString();
+    expectIdle();
+    EXPECT_EQ(state(), QStringLiteral("停止录音"));
+    EXPECT_TRUE(VirtualWaveIn::handles(0).empty());
+    expectDecodesTo(QStringLiteral("take.mp3"), frames, 44100, 2);
+}
+
+TEST_F(SessionTest, AStopThatIsNotAnsweredStillEndsTheSessionWithTheWholeFile)
+{
+    VirtualWaveIn::setSignal(0, VirtualWaveIn::sine(500, 9000));
+    record();
+    pump(400);
+    VirtualWaveIn::pump(0, 300); // held up at the moment of the stop
+    const std::uint64_t frames = deliveredFrames();
+    // Both the monitor's and the session's.
+    VirtualWaveIn::failNext(VirtualWaveInCall::Stop, MMSYSERR_NODRIVER, 2);
+    click(form->stop);
+    deliver();
+    expectIdle();
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.lastText().toStdString();
+    EXPECT_TRUE(VirtualWaveIn::handles(0).empty());
+    expectDecodesTo(QStringLiteral("take.mp3"), frames, 44100, 2);
+}
+
+namespace {
+
+// Closes for real, then says what a full quota says only at the close.
+int closeOverQuota(int fd)
+{
+    ::close(fd);
+    errno = EDQUOT;
+    return -1;
+}
+
+struct FailingClose
+{
+    FailingClose() { setFileCloseFunction(closeOverQuota); }
+    ~FailingClose() { setFileCloseFunction(nullptr); }
+};
+
+} // namespace
+
+TEST_F(SessionTest, AFailureFoundAtTheCloseIsReportedAsAWriteError)
+{
+    VirtualWaveIn::setSignal(0, VirtualWaveIn::sine(500, 9000));
+    record();
+    pump(400);
+    {
+        FailingClose failing;
+        click(form->stop);
+    }
+    deliver();
+    expectIdle();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Critical);
+    EXPECT_TRUE(boxes.lastText().startsWith(QStringLiteral("I/O error %1").arg(EDQUOT))) << boxes.lastText().toStdString();
+    EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("take.mp3")));
+    EXPECT_TRUE(decodeMp3File(work.file(QStringLiteral("take.mp3")).toStdString()).ok);
+}
+
+// ---- one file, one recorder -----------------------------------------------------------------
+
+TEST(OutFileLock, ASecondWriterOfTheFileIsRefusedUntilTheFirstCloses)
+{
+    const QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("take.mp3"));
+    TOutFile first;
+    TOutFile second;
+    ASSERT_TRUE(first.Create(path));
+    first.Write("abc", 3);
+    EXPECT_FALSE(second.Create(path));
+    EXPECT_EQ(second.errorCode(), EWOULDBLOCK);
+    EXPECT_FALSE(second.isOpen());
+    EXPECT_EQ(QFileInfo(path).size(), 3) << "the refused writer touched the file";
+    EXPECT_TRUE(first.Close());
+    EXPECT_TRUE(second.Create(path));
+    EXPECT_TRUE(second.Truncate());
+}
+
+TEST_F(SessionTest, AStartOnAFileAnotherRecorderWritesIsRefusedWithABoxNamingIt)
+{
+    work.write(QStringLiteral("take.mp3"), "the other recorder's take");
+    const QByteArray path = QFile::encodeName(work.file(QStringLiteral("take.mp3")));
+    const int other = ::open(path.constData(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    click(form->DFBRecordStart);
+    deliver();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("“take.mp3”"))) << boxes.lastText().toStdString();
+    expectIdle();
+    EXPECT_EQ(work.read(QStringLiteral("take.mp3")), QByteArray("the other recorder's take"));
+    ::close(other);
+
+    boxes.boxes.clear();
+    record();
+    expectRecording();
+}
+
+// ---- the length players show ----------------------------------------------------------------
+
+TEST_F(SessionTest, EveryModeEndsWithATagThatGivesTheRecordedLength)
+{
+    VirtualWaveIn::setSignal(0, VirtualWaveIn::sine(700, 9000));
+    for (int mode = 0; mode < form->CMode->count(); ++mode) {
+        SCOPED_TRACE(form->CMode->itemText(mode).toStdString());
+        form->CMode->setCurrentIndex(mode);
+        const QString name = QStringLiteral("mode%1.mp3").arg(mode);
+        form->EOutFile->setText(name);
+        record();
+        for (int i = 0; i < 13; ++i)
+            pump(97);
+        click(form->pasue);
+        pump(500);
+        click(form->cont);
+        pump(333);
+        const std::uint64_t frames = deliveredFrames();
+        click(form->stop);
+        deliver();
+        const Mp3Length length = measureMp3Length(work.file(name).toStdString());
+        ASSERT_TRUE(length.ok) << length.error;
+        EXPECT_EQ(length.reported, static_cast<long long>(frames));
+        EXPECT_EQ(length.decoded, frames);
+    }
+    EXPECT_TRUE(boxes.boxes.empty());
 }

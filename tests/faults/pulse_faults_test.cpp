@@ -9,6 +9,8 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
+#include <csignal>
+
 namespace {
 
 constexpr std::uint64_t kRate = 44100;
@@ -134,4 +136,88 @@ TEST_F(PulseSessionFault, AGuiThreadBusyForASecondLosesNothing)
         longestQuiet = std::max(longestQuiet, quietRun);
     }
     EXPECT_LT(longestQuiet, 50u) << "a gap in the recording";
+}
+
+namespace {
+
+// The daemon stopped in its tracks (SIGSTOP), as a hung sound server is; let go at the end.
+class HeldDaemon
+{
+public:
+    explicit HeldDaemon(pid_t pid) : FPid(pid) { FHeld = ::kill(FPid, SIGSTOP) == 0; }
+    ~HeldDaemon() { release(); }
+    bool held() const { return FHeld; }
+    void release()
+    {
+        if (FHeld)
+            ::kill(FPid, SIGCONT);
+        FHeld = false;
+    }
+
+private:
+    pid_t FPid;
+    bool FHeld = false;
+};
+
+// Waits on the window's thread are bounded so that a hung server cannot freeze it. Not a
+// speed target: a click used to take ten seconds here; a second and a half is a generous
+// bound for two short waits on a loaded machine.
+constexpr qint64 kFrozenAtMostMs = 1500;
+
+class HungServerTest : public PulseSessionFault
+{
+protected:
+    void recordASecondThenHang(CountedFeeder &feeder, std::unique_ptr<HeldDaemon> &hung)
+    {
+        ASSERT_TRUE(feeder.opened());
+        ASSERT_TRUE(startRecording());
+        ASSERT_TRUE(waveRunUntil([&] { return positionBytes() >= kRate * 4; }, 20000));
+        hung = std::make_unique<HeldDaemon>(daemon.pid());
+        ASSERT_TRUE(hung->held());
+    }
+};
+
+} // namespace
+
+TEST_F(HungServerTest, PauseOnAHungServerFreezesTheWindowOnlyAMomentAndEndsTheSessionWithOneBox)
+{
+    CountedFeeder feeder(daemon.fifo(), 440, 9000);
+    std::unique_ptr<HeldDaemon> hung;
+    ASSERT_NO_FATAL_FAILURE(recordASecondThenHang(feeder, hung));
+    QElapsedTimer clicked;
+    clicked.start();
+    form->pasue->click();
+    EXPECT_LT(clicked.elapsed(), kFrozenAtMostMs);
+    // The stop counts as done; the device that did not answer it counts as lost.
+    ASSERT_TRUE(waitIdle(5000));
+    EXPECT_LT(clicked.elapsed(), 2 * kFrozenAtMostMs);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("take.mp3"))) << boxes.lastText().toStdString();
+    EXPECT_EQ(state(), TForm1::kStateStopped);
+    hung->release();
+    feeder.stop();
+    const DecodedMp3 mp3 = decodeMp3File(work.file(QStringLiteral("take.mp3")).toStdString());
+    ASSERT_TRUE(mp3.ok) << mp3.error;
+    EXPECT_GE(mp3.sampleFrames(), kRate);
+}
+
+TEST_F(HungServerTest, StopOnAHungServerFreezesTheWindowOnlyAMomentAndCompletesTheFile)
+{
+    CountedFeeder feeder(daemon.fifo(), 440, 9000);
+    std::unique_ptr<HeldDaemon> hung;
+    ASSERT_NO_FATAL_FAILURE(recordASecondThenHang(feeder, hung));
+    QElapsedTimer clicked;
+    clicked.start();
+    form->stop->click();
+    EXPECT_LT(clicked.elapsed(), kFrozenAtMostMs);
+    EXPECT_FALSE(form->FRecording);
+    ASSERT_TRUE(waitIdle(5000));
+    EXPECT_LE(boxes.size(), 1u);
+    EXPECT_EQ(state(), TForm1::kStateStopped);
+    hung->release();
+    feeder.stop();
+    const Mp3Length length = measureMp3Length(work.file(QStringLiteral("take.mp3")).toStdString());
+    ASSERT_TRUE(length.ok) << length.error;
+    EXPECT_GE(length.decoded, kRate);
+    EXPECT_EQ(length.reported, static_cast<long long>(length.decoded));
 }
