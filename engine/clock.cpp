@@ -55,10 +55,24 @@ QString formatFileSize(std::uint64_t bytes)
 
 void TForm1::pasueClick(QObject *)
 {
-    // The device hands back the buffer it was filling; WimData encodes it and queues it again.
-    if (FRecording)
+    const bool listening = FRecording && VoiceMayEndPause() && PreRollMs() > 0;
+    if (listening) {
+        // Sound may end this pause, and what comes before that sound belongs in the file:
+        // the device goes on into the pre-roll ring. What came back before the click is
+        // encoded first.
+        FlushWaveNotices();
+        if (FRecording) {
+            FPreRoll.Reset(PreRollMs(), FSessionRate, FBlockAlign);
+            FPreRolling = true;
+        }
+    } else if (FRecording) {
+        // The device hands back the buffer it was filling; WimData encodes it and queues it again.
         waveInStop(FWaveIn);
-    if (AudioIn1->Capturing)
+    }
+    // A monitor that may hear the end of the pause keeps listening, to what comes from now on.
+    if (AudioIn1->Capturing && listening)
+        ResetLevel();
+    else if (AudioIn1->Capturing)
         StopMonitor();
     pasue->setEnabled(false);
     InfoTimer->stop();
@@ -66,11 +80,22 @@ void TForm1::pasueClick(QObject *)
     StatusBar1->setPanelText(0, kStatePaused);
 }
 
-void TForm1::contClick(QObject *)
+void TForm1::contClick(QObject *Sender)
 {
     const QString monitorError = StartMonitor();
-    // The clock goes on from the value it showed at the last refresh before the pause.
-    FStartTick += tickDiff(GetTickCount(), FLastInfoTick);
+    std::uint32_t heldMs = 0;
+    if (FRecording && FPreRolling) {
+        FlushWaveNotices();
+        if (Sender) {
+            // By hand: from the click. What the device was filling is pause sound.
+            StopPreRoll();
+        } else if (FRecording) {
+            heldMs = EncodePreRoll();
+        }
+    }
+    // The clock goes on from the value it showed at the last refresh before the pause, with
+    // the pre-roll put in the file added.
+    FStartTick += tickDiff(GetTickCount(), FLastInfoTick) - heldMs;
     InfoTimer->start();
     if (FRecording)
         waveInStart(FWaveIn);

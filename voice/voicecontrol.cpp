@@ -2,6 +2,7 @@
 #include "audio/AudioIO.h"
 
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -33,6 +34,11 @@ void TForm1::Timer2Timer(QObject *)
             ShowMessage(this, error);
         }
     }
+    // What is heard before the trigger is kept, from the device that will record it.
+    if (CheckBox1->isChecked() && StatusBar1->panelText(0) != kStateRecording)
+        StartPreRoll();
+    else if (!CheckBox1->isChecked())
+        StopPreRoll();
 
     // Judged on the loudest buffer since the last tick, measured since the monitor last
     // started (a start clears it): a level left over from before never counts as sound.
@@ -61,6 +67,8 @@ void TForm1::Button2Click(QObject *)
     if (Button2->text() == kVoiceOn) {
         SwitchVoiceControlOff();
     } else {
+        // The first tick judges only what is heard from now on.
+        FTickPeak = 0;
         Timer2->start();
         Button2->setText(kVoiceOn);
     }
@@ -74,8 +82,15 @@ void TForm1::Button1Click(QObject *)
         Button1->setText(kTestDone);
         return;
     }
-    if (FRecording)
-        BStopClick();
+    // A failed last write is reported once the test runs; every step is carried out first.
+    std::optional<SessionFileError> writeError;
+    try {
+        if (FRecording)
+            BStopClick();
+    } catch (const SessionFileError &error) {
+        writeError = error;
+    }
+    StopPreRoll();
     pasue->setEnabled(false);
     stop->setEnabled(false);
     cont->hide();
@@ -91,4 +106,6 @@ void TForm1::Button1Click(QObject *)
     const QString error = StartMonitor();
     if (!error.isEmpty())
         ShowMessage(this, error);
+    if (writeError)
+        throw *writeError;
 }

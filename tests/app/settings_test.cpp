@@ -42,7 +42,7 @@ const QStringList kFreshFile{
     QStringLiteral("VBRQuality=5"),    QStringLiteral("Quality=HQ"),        QStringLiteral("[FileOutput]"),
     QStringLiteral("Enabled=1"),       QStringLiteral("TimeStamp=0"),       QStringLiteral("FileName=default.mp3"),
     QStringLiteral("[Db]"),            QStringLiteral("dbMax=0"),           QStringLiteral("dbrec=0"),
-    QStringLiteral("dbrec2=0"),        QStringLiteral("dppd=10"),
+    QStringLiteral("dbrec2=0"),        QStringLiteral("dppd=10"),           QStringLiteral("preroll=1500"),
 };
 
 } // namespace
@@ -299,4 +299,20 @@ TEST_F(SettingsTest, ChoosingAFileTurnsFileOutputOnAndRechecksTheSettings)
     EXPECT_FALSE(form->COutFile->isChecked());
     EXPECT_EQ(form->EOutFile->text(), work.file(QStringLiteral("chosen.mp3")));
     EXPECT_EQ(desktop.dialogs[1].selectedFile, work.file(QStringLiteral("chosen.mp3")));
+}
+
+TEST_F(SettingsTest, ThePreRollIsKeptAndAnOlderFileWithoutItGetsTheDefault)
+{
+    work.write(QStringLiteral("recorder.ini"), "[Db]\ndbMax=700\ndppd=3\n");
+    build();
+    EXPECT_EQ(form->SpinEdit3->Value(), 1500);
+    form->SpinEdit3->setValue(0);
+    closeAndDestroy();
+    const QStringList lines = keyLines(work.read(QStringLiteral("recorder.ini")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("preroll=0")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("dbMax=700")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("dppd=3")));
+
+    build();
+    EXPECT_EQ(form->SpinEdit3->Value(), 0); // 0 stays off
 }

@@ -7,6 +7,15 @@ e2e_require_daemon() {
   fi
 }
 
+# The daemon's second pipe source, which is not the default source: its FIFO comes in
+# QUAVREL_TEST_FIFO2, and E2E_SECOND_SOURCE is the name the device list shows for it.
+e2e_require_second_source() {
+  if [ -z "${QUAVREL_TEST_FIFO2:-}" ] || [ ! -p "${QUAVREL_TEST_FIFO2}" ]; then
+    echo "no second pipe source (run through scripts/test.sh)"; exit 77
+  fi
+  E2E_SECOND_SOURCE=PipeSource2
+}
+
 e2e_require_tools() {
   local tool
   for tool in "$@"; do

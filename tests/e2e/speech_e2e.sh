@@ -1,0 +1,161 @@
+#!/usr/bin/env bash
+# The real program under Xvfb with voice control on (auto start, auto pause after two quiet
+# ticks, threshold 1000, pre-roll 1500 ms), listening to spoken sentences (espeak-ng) with
+# more quiet between them than the quiet limit. Every sentence's opening must be in the MP3:
+# each sentence is found in the decoded file by its own ending, and the stretch of sound
+# before that ending must be as long as the sentence's sound as it was played.
+#
+#   speech_e2e.sh QUAVREL WMCLOSE default   the pipe source, the server's default source
+#   speech_e2e.sh QUAVREL WMCLOSE chosen    the second pipe source, chosen in the list while
+#                                           the default source stays silent
+set -euo pipefail
+bin=$1
+wmclose=$2
+mode=${3:-default}
+. "$(dirname "$0")/lib.sh"
+e2e_require_daemon
+e2e_require_tools xvfb-run xdotool mpg123 sox od espeak-ng
+if [ "$mode" = chosen ]; then
+  e2e_require_second_source
+  fifo=$QUAVREL_TEST_FIFO2
+  device=$E2E_SECOND_SOURCE
+else
+  fifo=$QUAVREL_TEST_FIFO
+  device=PipeSource
+fi
+e2e_under_xvfb "$@"
+
+out=${QUAVREL_TEST_OUTPUT:-$PWD}
+mkdir -p "$out"
+work=$(mktemp -d /tmp/quavrel-speech-e2e.XXXXXX)
+pids=()
+writer=""
+cleanup() {
+  touch "$work/end" 2>/dev/null || true
+  [ -n "$writer" ] && kill -- -"$writer" 2>/dev/null || true
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+fail() { echo "FAIL: $*"; [ -f app.log ] && cat app.log; exit 1; }
+
+cat > recorder.ini <<INI
+[Format]
+Device=$device
+[FileOutput]
+Enabled=1
+TimeStamp=0
+FileName=speech.mp3
+[Db]
+dbMax=1000
+dbrec=1
+dbrec2=1
+dppd=2
+preroll=1500
+INI
+
+if [ "$mode" = chosen ]; then
+  sentences=("Voice control listens to the chosen microphone." "Nothing of this is lost.")
+else
+  sentences=("The quick brown fox jumps over the lazy dog." "Voice control keeps every first word."
+             "Seven silent sailors sang softly." "Hello there.")
+fi
+
+# The plan: 2 s of quiet, then each sentence followed by 5 s of quiet, 44.1 kHz stereo.
+raw=(-r 44100 -c 2 -b 16 -e signed-integer -t raw)
+sox -n "${raw[@]}" quiet.raw trim 0 5
+sox -n "${raw[@]}" plan.raw trim 0 2
+i=0
+for text in "${sentences[@]}"; do
+  espeak-ng -w "s$i.wav" "$text"
+  sox "s$i.wav" "${raw[@]}" "s$i.raw" vol 0.5 rate 44100 channels 2
+  cat "s$i.raw" quiet.raw >> plan.raw
+  i=$((i + 1))
+done
+# 100 ms pieces, written one by one at the pace of the wall clock from the file "go" on.
+split -b 17640 -d -a 5 plan.raw piece.
+pieces=$(ls piece.* | wc -l)
+
+cat > writer.sh <<'WRITER'
+exec 3>"$1"
+n=0; start=""
+while [ ! -f end ]; do
+  if [ -z "$start" ]; then
+    [ -f go ] && start=$(date +%s%N)
+    sleep 0.02
+    continue
+  fi
+  due=$(( ($(date +%s%N) - start) / 100000000 ))
+  while [ "$n" -le "$due" ] && [ -f "$(printf 'piece.%05d' "$n")" ]; do
+    cat "$(printf 'piece.%05d' "$n")" >&3
+    n=$((n + 1))
+  done
+  [ -f "$(printf 'piece.%05d' "$n")" ] || { touch played; exec 3>&-; exit 0; }
+  sleep 0.02
+done
+WRITER
+setsid bash writer.sh "$fifo" </dev/null >/dev/null 2>&1 &
+writer=$!
+
+QT_QPA_PLATFORM=xcb "$bin" >app.log 2>&1 &
+app=$!
+pids+=($app)
+wid=$(e2e_wait_window)
+[ -n "$wid" ] || fail "no window"
+sleep 0.5
+
+click() { xdotool mousemove --window "$wid" "$1" "$2" click 1; }
+# Voice control on ("开始声控"); the plan starts with it.
+click 256 158
+touch go
+for _ in $(seq 1 $((pieces / 10 + 30))); do [ -f played ] && break; sleep 1; done
+[ -f played ] || fail "the writer did not get through the plan"
+sleep 1
+# Stop ("停止"), then close.
+click 146 158
+sleep 1.5
+"$wmclose" "$wid"
+for _ in $(seq 1 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$app" 2>/dev/null && fail "the program did not end"
+status=0; wait "$app" || status=$?
+[ "$status" -eq 0 ] || fail "exit status $status"
+[ -s speech.mp3 ] || fail "no MP3 written"
+cp speech.mp3 "$out/e2e-speech-$mode.mp3"
+mpg123 -q -s speech.mp3 > decoded.raw 2>/dev/null
+
+# Stretches of sound, as "start end" in ms: 5 ms windows of the left channel whose peak
+# passes 1500, joined across gaps under 600 ms (the pauses between words).
+segments() {
+  od -An -v -td2 -w4 "$1" | awk '
+    function close_window() {
+      if (peak > 1500) {
+        from = w * 220 / 44.1; to = (w + 1) * 220 / 44.1
+        if (have && from - last_to < 600) { last_to = to } else {
+          if (have) printf "%.1f %.1f\n", first, last_to
+          first = from; last_to = to; have = 1
+        }
+      }
+      peak = 0; n = 0; w++
+    }
+    { x = $1 < 0 ? -$1 : $1; if (x > peak) peak = x; if (++n == 220) close_window() }
+    END { if (have) printf "%.1f %.1f\n", first, last_to }'
+}
+
+mapfile -t heard < <(segments decoded.raw)
+echo "in the file (ms): ${heard[*]}"
+[ "${#heard[@]}" -eq "${#sentences[@]}" ] || fail "${#heard[@]} stretches of sound for ${#sentences[@]} sentences"
+for k in "${!sentences[@]}"; do
+  mapfile -t played < <(segments "s$k.raw")
+  [ "${#played[@]}" -ge 1 ] || fail "sentence $k has no sound"
+  read -r p_from _ <<<"${played[0]}"
+  read -r _ p_to <<<"${played[-1]}"
+  read -r h_from h_to <<<"${heard[$k]}"
+  # Aligned on the sentence's ending, its opening lies this far before the file's.
+  lost=$(awk -v pf="$p_from" -v pt="$p_to" -v hf="$h_from" -v ht="$h_to" \
+    'BEGIN { printf "%.1f", (pt - pf) - (ht - hf) }')
+  echo "sentence $k: played $(awk -v a="$p_from" -v b="$p_to" 'BEGIN { print b - a }') ms of sound, opening lost ${lost} ms"
+  awk -v l="$lost" 'BEGIN { exit !(l <= 10) }' || fail "sentence $k lost ${lost} ms of its opening"
+done
+echo "ok"
