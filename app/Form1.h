@@ -220,7 +220,7 @@ private:
     void ResetLevel();
     void SwitchVoiceControlOff();
     void ReleaseSessionBuffer(WAVEHDR *header);
-    // Queues buffers of `bytes` on FWaveIn until kSessionBuffers are there; the first failure's code.
+    // Queues the session's eight buffers of `bytes` on FWaveIn; the first failure's code.
     MMRESULT QueueSessionBuffers(DWORD bytes);
     WAVEFORMATEX SessionFormat() const;
     // The pre-roll setting in effect (0 = off).

@@ -454,29 +454,28 @@ int runParent(double seconds, const std::string &tablePath)
     if (!rows[0].ok || !(ratio < 1.0))
         ++failures;
 
-    // Idle window with the meter running (voice control listening, nothing recording).
+    // The window's own CPU over a stretch of a child mode, per minute and as a share of a core.
+    struct WindowCpu {
+        double perMin = 0;
+        double percent = 0;
+    };
+    const auto windowCpu = [&](const char *mode, const char *what) {
+        const Run run = measure({self, "--child", mode, secs, work.string()}, work);
+        const double cpu = std::stod(field(run.output, "window_cpu").value_or("0"));
+        const double wall = std::stod(field(run.output, "window_s").value_or("1"));
+        const WindowCpu w{cpu * 60.0 / wall, cpu / wall * 100.0};
+        std::printf("%s: %.3f CPU s/min = %.2f %% of a core (target: at most %.0f %%)\n", what, w.perMin,
+                    w.percent, kIdleTargetPercent);
+        if (run.status != 0 || w.percent > kIdleTargetPercent)
+            ++failures;
+        return w;
+    };
+    // Idle window with the meter running (voice control listening, nothing recording); then
+    // voice control listening with automatic start, where the monitor and the pre-roll capture
+    // of the recording device both run.
     feeder.set(Signal::Music);
-    const Run idle = measure({self, "--child", "idle", secs, work.string()}, work);
-    const double idleCpu = std::stod(field(idle.output, "window_cpu").value_or("0"));
-    const double idleWall = std::stod(field(idle.output, "window_s").value_or("1"));
-    const double idlePerMin = idleCpu * 60.0 / idleWall;
-    const double idlePercent = idleCpu / idleWall * 100.0;
-    std::printf("Idle window, meter running: %.3f CPU s/min = %.2f %% of a core (target: at most %.0f %%)\n",
-                idlePerMin, idlePercent, kIdleTargetPercent);
-    if (idle.status != 0 || idlePercent > kIdleTargetPercent)
-        ++failures;
-
-    // Voice control listening with automatic start: the monitor and the pre-roll capture of
-    // the recording device both run.
-    const Run listen = measure({self, "--child", "listen", secs, work.string()}, work);
-    const double listenCpu = std::stod(field(listen.output, "window_cpu").value_or("0"));
-    const double listenWall = std::stod(field(listen.output, "window_s").value_or("1"));
-    const double listenPerMin = listenCpu * 60.0 / listenWall;
-    const double listenPercent = listenCpu / listenWall * 100.0;
-    std::printf("Voice control listening, pre-roll on: %.3f CPU s/min = %.2f %% of a core (target: at most %.0f %%)\n",
-                listenPerMin, listenPercent, kIdleTargetPercent);
-    if (listen.status != 0 || listenPercent > kIdleTargetPercent)
-        ++failures;
+    const auto [idlePerMin, idlePercent] = windowCpu("idle", "Idle window, meter running");
+    const auto [listenPerMin, listenPercent] = windowCpu("listen", "Voice control listening, pre-roll on");
 
     // Start-up: from fork to the first turn of the event loop after the window is shown.
     std::vector<double> startups;

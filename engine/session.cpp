@@ -431,7 +431,7 @@ WAVEFORMATEX TForm1::SessionFormat() const
 
 MMRESULT TForm1::QueueSessionBuffers(DWORD bytes)
 {
-    while (FBuffers.size() < std::size_t(kSessionBuffers)) {
+    for (int i = 0; i < kSessionBuffers; ++i) {
         auto buffer = std::make_unique<SessionBuffer>();
         buffer->data.assign(bytes, 0);
         buffer->header.lpData = buffer->data.data();

@@ -62,6 +62,21 @@ protected:
         }
     }
 
+    // The tone for `ms`, then quiet for `quietMs`.
+    void tone(unsigned ms, unsigned quietMs)
+    {
+        loud = true;
+        run(ms);
+        loud = false;
+        run(quietMs);
+    }
+
+    void stopRecording()
+    {
+        click(form->stop);
+        deliver();
+    }
+
     std::vector<std::pair<double, double>> fileRuns()
     {
         const DecodedMp3 mp3 = decodeMp3File(work.file(QStringLiteral("take.mp3")).toStdString());
@@ -84,13 +99,9 @@ TEST_P(OnsetPhase, AVoiceStartKeepsTheOnset)
     voiceOn(true, false, 1000, 10);
     run(2000 + GetParam());
     ASSERT_EQ(state(), TForm1::kStateMonitoring);
-    loud = true;
-    run(1500);
-    loud = false;
-    run(2000 - GetParam());
+    tone(1500, 2000 - GetParam());
     ASSERT_TRUE(form->FRecording);
-    click(form->stop);
-    deliver();
+    stopRecording();
 
     const auto runs = fileRuns();
     ASSERT_EQ(runs.size(), 1u);
@@ -102,19 +113,12 @@ TEST_P(OnsetPhase, AVoiceStartKeepsTheOnset)
 TEST_P(OnsetPhase, AVoiceContinueKeepsTheOnset)
 {
     voiceOn(true, true, 1000, 1);
-    loud = true;
-    run(1500);
-    loud = false;
-    run(3500);
+    tone(1500, 3500);
     ASSERT_TRUE(paused());
     run(GetParam());
-    loud = true;
-    run(1500);
-    loud = false;
-    run(1000);
+    tone(1500, 1000);
     ASSERT_EQ(state(), TForm1::kStateRecording);
-    click(form->stop);
-    deliver();
+    stopRecording();
 
     const auto runs = fileRuns();
     ASSERT_EQ(runs.size(), 2u);
@@ -171,8 +175,7 @@ TEST_F(SeamTest, AVoiceStartEncodesEveryFrameOnceInOrderFromThePreRollOn)
     EXPECT_EQ(form->FStartTick, clock.now - 1500);
     run(700);
     const std::uint64_t total = VirtualWaveIn::framesPumped(form->FWaveIn);
-    click(form->stop);
-    deliver();
+    stopRecording();
 
     // The ring's 1.5 s, then the live sound up to the stop, frame by frame.
     ASSERT_FALSE(encoded.empty());
@@ -197,8 +200,7 @@ TEST_F(SeamTest, AVoiceContinueEncodesThePauseRingThenGoesOnWithoutAGap)
     tick();
     ASSERT_EQ(state(), TForm1::kStateRecording);
     run(500);
-    click(form->stop);
-    deliver();
+    stopRecording();
 
     // One gap, at the pause; after it the ring's 1.5 s and the live sound, frame by frame.
     std::vector<std::size_t> gaps;
@@ -219,13 +221,9 @@ TEST_F(PreRollTest, WithPreRollOffVoiceControlOpensTheDeviceOnlyAtTheTrigger)
     run(2500);
     ASSERT_EQ(state(), TForm1::kStateMonitoring);
     EXPECT_EQ(VirtualWaveIn::handles(0).size(), 1u); // the monitor alone
-    loud = true;
-    run(1500);
-    loud = false;
-    run(1000);
+    tone(1500, 1000);
     ASSERT_TRUE(form->FRecording);
-    click(form->stop);
-    deliver();
+    stopRecording();
     // Recording began at the tick after the onset: 500 ms of the tone are lost, as before.
     const auto runs = fileRuns();
     ASSERT_EQ(runs.size(), 1u);
@@ -237,32 +235,23 @@ TEST_F(PreRollTest, ARecordStartedByHandBeginsAtTheClick)
     voiceOn(true, false, 40000, 10);
     run(1000);
     ASSERT_EQ(VirtualWaveIn::handles(0).size(), 2u); // the monitor and the pre-roll
-    loud = true;
-    run(1000); // heard by the pre-roll, never loud enough to start
-    loud = false;
+    tone(1000, 0); // heard by the pre-roll, never loud enough to start
     record();
     ASSERT_TRUE(form->FRecording);
     run(1000);
-    click(form->stop);
-    deliver();
+    stopRecording();
     EXPECT_TRUE(fileRuns().empty());
 }
 
 TEST_F(PreRollTest, AContinueByHandBeginsAtTheClick)
 {
     voiceOn(true, true, 1000, 0);
-    loud = true;
-    run(1500);
-    loud = false;
-    run(2000);
+    tone(1500, 2000);
     ASSERT_TRUE(paused());
-    loud = true;
-    run(300); // into the pause's ring, too short to reach a tick
-    loud = false;
+    tone(300, 0); // into the pause's ring, too short to reach a tick
     click(form->cont);
     run(200);
-    click(form->stop);
-    deliver();
+    stopRecording();
     const auto runs = fileRuns();
     ASSERT_EQ(runs.size(), 1u); // the first tone only
 }
@@ -293,8 +282,7 @@ TEST_F(PreRollTest, TheMonitorAndTheRecordingFollowTheChosenDevice)
         VirtualWaveIn::pump(1, 100);
         deliver();
     }
-    click(form->stop);
-    deliver();
+    stopRecording();
     const auto runs = fileRuns();
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_GT(runs[0].second - runs[0].first, 1500);
@@ -305,10 +293,7 @@ TEST_F(PreRollTest, TheMonitorAndTheRecordingFollowTheChosenDevice)
 TEST_F(PreRollTest, SwitchingOffDuringAListeningPauseMakesItAPlainPause)
 {
     voiceOn(true, true, 1000, 0);
-    loud = true;
-    run(1500);
-    loud = false;
-    run(2000);
+    tone(1500, 2000);
     ASSERT_TRUE(paused());
     ASSERT_TRUE(form->AudioIn1->Capturing);
     ASSERT_TRUE(VirtualWaveIn::started(form->FWaveIn));
@@ -318,13 +303,10 @@ TEST_F(PreRollTest, SwitchingOffDuringAListeningPauseMakesItAPlainPause)
     EXPECT_FALSE(VirtualWaveIn::started(form->FWaveIn));
     EXPECT_FALSE(form->FPreRolling);
     EXPECT_TRUE(paused());
-    loud = true;
-    run(1000); // nobody listens, nothing is kept
-    loud = false;
+    tone(1000, 0); // nobody listens, nothing is kept
     click(form->cont);
     run(500);
-    click(form->stop);
-    deliver();
+    stopRecording();
     EXPECT_EQ(fileRuns().size(), 1u);
 }
 
