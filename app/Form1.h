@@ -247,6 +247,8 @@ private:
     bool FDestroyed = false;
     WORD FBlockAlign = 0;
     DWORD FSessionRate = 0;
+    // The list position the pre-roll capture was opened for.
+    UINT FPreRollDevice = 0;
     // Set while the session end collects the buffers the device hands back.
     bool FDraining = false;
     // The first write error of the session; later writes are skipped.

@@ -85,12 +85,14 @@ void TForm1::contClick(QObject *Sender)
     const QString monitorError = StartMonitor();
     std::uint32_t heldMs = 0;
     if (FRecording && FPreRolling) {
-        FlushWaveNotices();
         if (Sender) {
             // By hand: from the click. What the device was filling is pause sound.
             StopPreRoll();
-        } else if (FRecording) {
-            heldMs = EncodePreRoll();
+        } else {
+            // Buffers already back belong to the ring, ahead of the live sound.
+            FlushWaveNotices();
+            if (FRecording && FPreRolling)
+                heldMs = EncodePreRoll();
         }
     }
     // The clock goes on from the value it showed at the last refresh before the pause, with

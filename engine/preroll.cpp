@@ -44,7 +44,7 @@ void TPreRollRing::Push(const void *data, std::size_t bytes)
     const std::size_t overflow = FFill + bytes > capacity ? FFill + bytes - capacity : 0;
     FStart = (FStart + overflow) % capacity;
     FFill -= overflow;
-    std::size_t end = (FStart + FFill) % capacity;
+    const std::size_t end = (FStart + FFill) % capacity;
     const std::size_t first = std::min(bytes, capacity - end);
     std::memcpy(FData.data() + end, p, first);
     std::memcpy(FData.data(), p + first, bytes - first);

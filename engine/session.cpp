@@ -358,8 +358,9 @@ bool TForm1::BStartClick(QObject *)
     };
 
     const WAVEFORMATEX format = SessionFormat();
-    // A capture opened before the format was last changed is not the session's.
-    if (FPreRolling && (format.nSamplesPerSec != FSessionRate || format.nBlockAlign != FBlockAlign))
+    // A capture opened before the device or the format was last changed is not the session's.
+    if (FPreRolling && (format.nSamplesPerSec != FSessionRate || format.nBlockAlign != FBlockAlign
+                        || FPreRollDevice != ChosenDeviceId()))
         StopPreRoll();
     // Buffers already back hold the sound just before this moment: into the ring with them.
     if (FPreRolling)
@@ -470,6 +471,12 @@ void TForm1::FlushWaveNotices()
 void TForm1::StartPreRoll()
 {
     const std::uint32_t ms = PreRollMs();
+    const WAVEFORMATEX format = SessionFormat();
+    // The device or the format chosen since it opened is what is to be recorded.
+    if (FPreRolling && !FRecording
+        && (FPreRollDevice != ChosenDeviceId() || format.nSamplesPerSec != FSessionRate
+            || format.nBlockAlign != FBlockAlign))
+        StopPreRoll();
     if (FPreRolling || ms == 0)
         return;
     if (FRecording) {
@@ -482,12 +489,12 @@ void TForm1::StartPreRoll()
             FPreRolling = false;
         return;
     }
-    const WAVEFORMATEX format = SessionFormat();
     HWAVEIN device = nullptr;
     // Failing to open is no error here: the trigger then opens the device as a start by hand does.
     if (waveInOpen(&device, ChosenDeviceId(), &format, this, 0, CALLBACK_WINDOW) != MMSYSERR_NOERROR)
         return;
     FWaveIn = device;
+    FPreRollDevice = ChosenDeviceId();
     FBlockAlign = format.nBlockAlign;
     FSessionRate = format.nSamplesPerSec;
     FPreRoll.Reset(ms, FSessionRate, FBlockAlign);

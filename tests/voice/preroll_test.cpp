@@ -288,6 +288,25 @@ TEST_F(PreRollTest, TheMonitorAndTheRecordingFollowTheChosenDevice)
     EXPECT_GT(runs[0].second - runs[0].first, 1500);
 }
 
+TEST_F(PreRollTest, ADeviceChosenWhileListeningIsTheOneListenedToAndRecorded)
+{
+    build({"Laptop Mic", "USB Mic"}, 0);
+    form->EOutFile->setText(QStringLiteral("take.mp3"));
+    voiceOn(true, false, 1000, 10);
+    tick();
+    ASSERT_EQ(VirtualWaveIn::deviceOf(form->AudioIn1->WaveHandle()), 0);
+    ASSERT_EQ(VirtualWaveIn::deviceOf(form->FWaveIn), 0);
+    form->CDevices->setCurrentIndex(1);
+    tick();
+    EXPECT_EQ(VirtualWaveIn::deviceOf(form->AudioIn1->WaveHandle()), 1);
+    EXPECT_EQ(VirtualWaveIn::deviceOf(form->FWaveIn), 1);
+    EXPECT_TRUE(VirtualWaveIn::handles(0).empty());
+    form->SpinEdit1->setValue(-1);
+    tick();
+    ASSERT_TRUE(form->FRecording);
+    EXPECT_EQ(VirtualWaveIn::deviceOf(form->FWaveIn), 1);
+}
+
 // ---- switching voice control ----------------------------------------------------------------
 
 TEST_F(PreRollTest, SwitchingOffDuringAListeningPauseMakesItAPlainPause)
