@@ -345,7 +345,8 @@ std::optional<double> chirpLostInFile(const std::vector<std::int16_t> &left)
     int n = 0;
     for (std::size_t i = from; i < from + window; ++i) {
         const double a = left[i - 1], b = left[i];
-        if ((a < 0) == (b < 0) || std::abs(a - b) < 1000)
+        // Crossings of the decoder's faint noise in the quiet before the sound do not count.
+        if ((a < 0) == (b < 0) || std::abs(a - b) < 100)
             continue;
         const double t = (double(i - 1) + a / (a - b) - double(from)) / kRate;
         double p = 1;

@@ -58,12 +58,14 @@ void TForm1::pasueClick(QObject *)
     const bool listening = FRecording && VoiceMayEndPause() && PreRollMs() > 0;
     if (listening) {
         // Sound may end this pause, and what comes before that sound belongs in the file:
-        // the device goes on into the pre-roll ring. What came back before the click is
-        // encoded first.
+        // the device goes on into the pre-roll ring. Up to the click it is encoded: the
+        // stop hands back the buffer being filled, and the flush encodes it with the rest.
+        waveInStop(FWaveIn);
         FlushWaveNotices();
         if (FRecording) {
             FPreRoll.Reset(PreRollMs(), FSessionRate, FBlockAlign);
             FPreRolling = true;
+            waveInStart(FWaveIn);
         }
     } else if (FRecording) {
         // The device hands back the buffer it was filling; WimData encodes it and queues it again.

@@ -169,8 +169,9 @@ QString numberedFileName(const QString &name, int n)
 namespace {
 
 constexpr int kSessionBuffers = 8;
-// Buffers of the pre-roll capture: one encoder chunk of MPEG-1, opened before the encoder is.
-constexpr DWORD kPreRollBufferFrames = 1152;
+// Frames in a buffer of the pre-roll capture, which opens before the encoder does: four
+// MPEG-1 chunks, about 0.1 s, so that listening wakes the window seldom.
+constexpr DWORD kPreRollBufferFrames = 4608;
 
 EncoderTap &encoderTap()
 {
