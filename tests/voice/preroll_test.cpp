@@ -199,9 +199,12 @@ TEST_F(SeamTest, AVoiceContinueEncodesThePauseRingThenGoesOnWithoutAGap)
     // The ring ends where the buffer being filled at the trigger begins, less than one
     // buffer before all that was pumped.
     const std::uint64_t pumped = VirtualWaveIn::framesPumped(form->FWaveIn);
+    // The clock goes on from where it stood, with the ring's 1.5 s counted as recorded.
+    const std::uint32_t startTick = form->FStartTick + (clock.now - form->FLastInfoTick) - 1500;
     form->SpinEdit1->setValue(-1);
     tick();
     ASSERT_EQ(state(), TForm1::kStateRecording);
+    EXPECT_EQ(form->FStartTick, startTick);
     run(500);
     stopRecording();
 
