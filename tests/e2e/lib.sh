@@ -45,3 +45,27 @@ e2e_wait_window() {
   done
   printf '%s' "$wid"
 }
+
+# Makes a work folder of the script's own and goes there; $out is where results are kept.
+# At exit the file "end" appears in it (a writer's signal to stop), the writer's process
+# group ($writer) and the processes in $pids are ended, and the folder goes. `fail` says why
+# and shows the program's log (app.log).
+e2e_work() {
+  out=${QUAVREL_TEST_OUTPUT:-$PWD}
+  mkdir -p "$out"
+  work=$(mktemp -d "/tmp/quavrel-$1.XXXXXX")
+  pids=()
+  writer=""
+  trap e2e_cleanup EXIT
+  cd "$work"
+}
+
+e2e_cleanup() {
+  touch "$work/end" 2>/dev/null || true
+  [ -n "$writer" ] && kill -- -"$writer" 2>/dev/null || true
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+
+fail() { echo "FAIL: $*"; [ -f app.log ] && cat app.log; exit 1; }

@@ -13,21 +13,7 @@ e2e_require_daemon
 e2e_require_tools xvfb-run xdotool import mpg123 sox od
 e2e_under_xvfb "$@"
 
-out=${QUAVREL_TEST_OUTPUT:-$PWD}
-mkdir -p "$out"
-work=$(mktemp -d /tmp/quavrel-voice-e2e.XXXXXX)
-pids=()
-writer=""
-cleanup() {
-  touch "$work/end" 2>/dev/null || true
-  [ -n "$writer" ] && kill -- -"$writer" 2>/dev/null || true
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
-fail() { echo "FAIL: $*"; [ -f app.log ] && cat app.log; exit 1; }
+e2e_work voice-e2e
 
 cat > recorder.ini <<'INI'
 [Format]
