@@ -69,3 +69,27 @@ e2e_cleanup() {
 }
 
 fail() { echo "FAIL: $*"; [ -f app.log ] && cat app.log; exit 1; }
+
+# Starts the program under the X server ($app) and waits for its window ($wid); `click X Y`
+# then clicks at window coordinates.
+e2e_start_app() {
+  QT_QPA_PLATFORM=xcb "$1" >app.log 2>&1 &
+  app=$!
+  pids+=($app)
+  wid=$(e2e_wait_window)
+  [ -n "$wid" ] || fail "no window"
+  sleep 0.5
+}
+
+click() { xdotool mousemove --window "$wid" "$1" "$2" click 1; }
+
+# Closes the window as a window manager would (with the given tool); the program must end
+# cleanly.
+e2e_close_app() {
+  "$1" "$wid"
+  for _ in $(seq 1 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$app" 2>/dev/null && fail "the program did not end"
+  local status=0
+  wait "$app" || status=$?
+  [ "$status" -eq 0 ] || fail "exit status $status"
+}
