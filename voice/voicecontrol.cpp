@@ -14,14 +14,14 @@ const QString kTestDone = QStringLiteral("声控测试");
 
 void TForm1::Timer2Timer(QObject *)
 {
-    // With auto-start on, the monitor must listen in every state but recording: a pause has
-    // to hear the sound that ends it, and a monitor that went away must come back. While the
-    // box about a failed start is open, its modal loop goes on ticking: those ticks do not
-    // try again, so one failure shows one box.
     // A device chosen since the monitor started is the one to listen to.
     if (CheckBox1->isChecked() && !FRecording && AudioIn1->Capturing && Button1->text() != kTestRunning
         && AudioIn1->DeviceId() != std::int32_t(ChosenDeviceId()))
         StopMonitor();
+    // With auto-start on, the monitor must listen in every state but recording: a pause has
+    // to hear the sound that ends it, and a monitor that went away must come back. While the
+    // box about a failed start is open, its modal loop goes on ticking: those ticks do not
+    // try again, so one failure shows one box.
     if (CheckBox1->isChecked() && StatusBar1->panelText(0) != kStateRecording && !AudioIn1->Capturing
         && !FMonitorBoxOpen) {
         const QString error = StartMonitor();
