@@ -221,11 +221,16 @@ void TForm1::CreateControls()
     Bevel5 = named(place(new TBevel(GroupBox2), 8, 108, 305, 5), "Bevel5");
     Button2 = named(place(new TButton(QStringLiteral("开始声控"), this), 230, 147, 53, 22), "Button2");
     SpeedButton1 = named(place(new TButton(QStringLiteral("显示设置"), this), 286, 147, 53, 22), "SpeedButton1");
+    // The pre-roll, in the free room right of the quiet limit's row.
+    Label11 = groupLabel(QStringLiteral("预录"), 176, 204, 24, 13, "Label11");
+    SpinEdit3 = named(place(new TSpinEdit(GroupBox2), 204, 195, 57, 22), "SpinEdit3");
+    SpinEdit3->setValue(1500);
+    Label12 = groupLabel(QStringLiteral("毫秒"), 264, 204, 24, 13, "Label12");
 
     // Keyboard order: the settings group's lists and fields, then the hidden switches, the
     // file row and the two buttons of the row.
     const QList<QWidget *> order{CDevices, CSampleRate, CChannels, CQuality, CMode, CBitrate, Button1,
-                                 SpinEdit1, CheckBox1, CheckBox2, SpinEdit2, CVBRQuality, COutFile,
+                                 SpinEdit1, CheckBox1, CheckBox2, SpinEdit2, SpinEdit3, CVBRQuality, COutFile,
                                  EOutFile, BOutFile, CTimeStamp, Button2, SpeedButton1};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
@@ -364,9 +369,11 @@ void TForm1::FormClose(QObject *)
             BStopClick();
     } catch (...) {
         StopMonitor();
+        StopPreRoll();
         throw;
     }
     StopMonitor();
+    StopPreRoll();
 }
 
 void TForm1::FormDestroy(QObject *)
@@ -380,6 +387,7 @@ void TForm1::FormDestroy(QObject *)
     });
     if (AudioIn1->Capturing)
         StopMonitor();
+    StopPreRoll();
     // Without a device nothing was loaded, and the stored settings must stay as they are.
     if (FSettingsLoaded)
         runHandler([this] { SaveSettings(); });

@@ -9,6 +9,7 @@
 #include "audio/wavein.h"
 #include "engine/bladeenc.h"
 #include "engine/clock.h"
+#include "engine/preroll.h"
 #include "engine/session.h"
 
 #include <QList>
@@ -115,6 +116,10 @@ public:
     TBevel *Bevel5;
     TButton *Button2;
     TButton *SpeedButton1;
+    // The pre-roll in milliseconds, between "预录" and "毫秒", beside the quiet limit.
+    TLabel *Label11;
+    TSpinEdit *SpinEdit3;
+    TLabel *Label12;
     TXPMenu *XPMenu1 = nullptr;
 
     // Window behaviour.
@@ -136,6 +141,8 @@ public:
     // Opens a session; false (with the reason in FStartError) when none was opened.
     bool BStartClick(QObject *Sender = nullptr);
     void BStopClick(QObject *Sender = nullptr);
+    // The wave-input id of the device chosen in CDevices; the session and the monitor open it.
+    UINT ChosenDeviceId() const;
     void stopClick(QObject *Sender = nullptr);
     void WimOpen();
     void WimClose();
@@ -182,6 +189,13 @@ public:
     // Why the last BStartClick opened no session (empty when it did).
     QString FStartError;
 
+    // The recording device's buffers go into FPreRoll instead of the encoder: voice control
+    // listens (no session open yet) or a pause it may end holds the device running.
+    bool FPreRolling = false;
+    TPreRollRing FPreRoll;
+    // Longest pre-roll the setting may ask for.
+    static constexpr int kMaxPreRollMs = 30000;
+
 protected:
     bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -206,6 +220,22 @@ private:
     void ResetLevel();
     void SwitchVoiceControlOff();
     void ReleaseSessionBuffer(WAVEHDR *header);
+    // Queues the session's eight buffers of `bytes` on FWaveIn; the first failure's code.
+    MMRESULT QueueSessionBuffers(DWORD bytes);
+    WAVEFORMATEX SessionFormat() const;
+    // The pre-roll setting in effect (0 = off).
+    std::uint32_t PreRollMs() const;
+    bool VoiceMayEndPause() const;
+    // Opens the chosen device into the pre-roll ring, or keeps a paused session's running into it.
+    void StartPreRoll();
+    void StopPreRoll();
+    // Encodes what the ring holds ahead of the live sound; returns its length in ms.
+    std::uint32_t EncodePreRoll();
+    // Hands the notices the wave devices have posted so far to their targets now.
+    static void FlushWaveNotices();
+    // The clock starts with `heldMs` of sound already in the file.
+    void StartClock(std::uint32_t heldMs);
+    void EncodeSamples(const char *data, DWORD bytes);
     void EncodeAndWrite(const WAVEHDR &header);
     void WriteMp3(DWORD bytes);
     void DrainHeldSound();
@@ -220,6 +250,9 @@ private:
     bool FSettingsLoaded = false;
     bool FDestroyed = false;
     WORD FBlockAlign = 0;
+    DWORD FSessionRate = 0;
+    // The list position the pre-roll capture was opened for.
+    UINT FPreRollDevice = 0;
     // Set while the session end collects the buffers the device hands back.
     bool FDraining = false;
     // The first write error of the session; later writes are skipped.

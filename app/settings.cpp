@@ -252,7 +252,7 @@ void IniFile::UpdateFile()
         throw SettingsWriteError(FPath);
 }
 
-// The fourteen settings, in the order they are read and written.
+// The fifteen settings, in the order they are read and written.
 namespace {
 const QString kFormat = QStringLiteral("Format");
 const QString kFileOutput = QStringLiteral("FileOutput");
@@ -276,6 +276,7 @@ void TForm1::LoadSettings()
     CheckBox1->setChecked(ini.ReadBool(kDb, QStringLiteral("dbrec"), CheckBox1->isChecked()));
     CheckBox2->setChecked(ini.ReadBool(kDb, QStringLiteral("dbrec2"), CheckBox2->isChecked()));
     SpinEdit2->setValue(ini.ReadInteger(kDb, QStringLiteral("dppd"), SpinEdit2->Value()));
+    SpinEdit3->setValue(ini.ReadInteger(kDb, QStringLiteral("preroll"), SpinEdit3->Value()));
 }
 
 void TForm1::SaveSettings()
@@ -295,5 +296,6 @@ void TForm1::SaveSettings()
     ini.WriteBool(kDb, QStringLiteral("dbrec"), CheckBox1->isChecked());
     ini.WriteBool(kDb, QStringLiteral("dbrec2"), CheckBox2->isChecked());
     ini.WriteInteger(kDb, QStringLiteral("dppd"), SpinEdit2->Value());
+    ini.WriteInteger(kDb, QStringLiteral("preroll"), SpinEdit3->Value());
     ini.UpdateFile();
 }

@@ -1,6 +1,7 @@
 #pragma once
-// Capture component: records from the default wave input into a small ring of buffers and
-// hands every filled buffer to OnBufferFilled on the GUI thread.
+// Capture component: records from a wave input (the default one unless SetDeviceId chose
+// another) into a small ring of buffers and hands every filled buffer to OnBufferFilled on
+// the GUI thread.
 #include "audio/wavein.h"
 
 #include <QObject>
@@ -53,6 +54,9 @@ public:
     void SetQuantization(std::uint16_t Value);
 
     const WAVEFORMATEX &WaveFormat() const { return FWaveFormat; }
+    // The device the next open uses; WAVE_MAPPER (-1) is the default input.
+    std::int32_t DeviceId() const { return FDeviceId; }
+    void SetDeviceId(std::int32_t Value) { FDeviceId = Value; }
     std::int32_t WantedSize() const { return FWantedSize; }
 
     virtual void StopNow();

@@ -55,10 +55,26 @@ QString formatFileSize(std::uint64_t bytes)
 
 void TForm1::pasueClick(QObject *)
 {
-    // The device hands back the buffer it was filling; WimData encodes it and queues it again.
-    if (FRecording)
+    const bool listening = FRecording && VoiceMayEndPause() && PreRollMs() > 0;
+    if (listening) {
+        // Sound may end this pause, and what comes before that sound belongs in the file:
+        // the device goes on into the pre-roll ring. Up to the click it is encoded: the
+        // stop hands back the buffer being filled, and the flush encodes it with the rest.
         waveInStop(FWaveIn);
-    if (AudioIn1->Capturing)
+        FlushWaveNotices();
+        if (FRecording) {
+            FPreRoll.Reset(PreRollMs(), FSessionRate, FBlockAlign);
+            FPreRolling = true;
+            waveInStart(FWaveIn);
+        }
+    } else if (FRecording) {
+        // The device hands back the buffer it was filling; WimData encodes it and queues it again.
+        waveInStop(FWaveIn);
+    }
+    // A monitor that may hear the end of the pause keeps listening, to what comes from now on.
+    if (AudioIn1->Capturing && listening)
+        ResetLevel();
+    else if (AudioIn1->Capturing)
         StopMonitor();
     pasue->setEnabled(false);
     InfoTimer->stop();
@@ -66,14 +82,26 @@ void TForm1::pasueClick(QObject *)
     StatusBar1->setPanelText(0, kStatePaused);
 }
 
-void TForm1::contClick(QObject *)
+void TForm1::contClick(QObject *Sender)
 {
     const QString monitorError = StartMonitor();
-    // The clock goes on from the value it showed at the last refresh before the pause. The
-    // continue itself counts as a refresh: a pause that comes before the next tick must not
-    // count this pause a second time.
+    std::uint32_t heldMs = 0;
+    if (FRecording && FPreRolling) {
+        if (Sender) {
+            // By hand: from the click. What the device was filling is pause sound.
+            StopPreRoll();
+        } else {
+            // Buffers already back belong to the ring, ahead of the live sound.
+            FlushWaveNotices();
+            if (FRecording && FPreRolling)
+                heldMs = EncodePreRoll();
+        }
+    }
+    // The clock goes on from the value it showed at the last refresh before the pause, with
+    // the pre-roll put in the file added. The continue itself counts as a refresh: a pause
+    // that comes before the next tick must not count this pause a second time.
     const std::uint32_t now = GetTickCount();
-    FStartTick += tickDiff(now, FLastInfoTick);
+    FStartTick += tickDiff(now, FLastInfoTick) - heldMs;
     FLastInfoTick = now;
     InfoTimer->start();
     if (FRecording) {

@@ -221,6 +221,15 @@ bool hasControlCharacters(const QString &name)
 namespace {
 
 constexpr int kSessionBuffers = 8;
+// Frames in a buffer of the pre-roll capture, which opens before the encoder does: four
+// MPEG-1 chunks, about 0.1 s, so that listening wakes the window seldom.
+constexpr DWORD kPreRollBufferFrames = 4608;
+
+EncoderTap &encoderTap()
+{
+    static EncoderTap tap;
+    return tap;
+}
 
 QString waveErrorText(MMRESULT code)
 {
@@ -240,6 +249,11 @@ void clearHeader(WAVEHDR &header, DWORD length)
 }
 
 } // namespace
+
+void setEncoderTap(EncoderTap tap)
+{
+    encoderTap() = std::move(tap);
+}
 
 void TForm1::EncodeSettingsChange(QObject *)
 {
@@ -266,6 +280,8 @@ QString TForm1::StartMonitor()
 {
     if (AudioIn1->Capturing)
         return {};
+    // The level, the trigger and the environment test measure what is recorded.
+    AudioIn1->SetDeviceId(std::int32_t(ChosenDeviceId()));
     if (!AudioIn1->StartCapture(AudioIn1))
         return AudioIn1->ErrorText;
     FMinSample = 0;
@@ -278,8 +294,11 @@ void TForm1::SwitchVoiceControlOff()
 {
     Timer2->stop();
     Button2->setText(QStringLiteral("开始声控"));
-    if (AudioIn1->Capturing && !FRecording)
+    // A pause kept the monitor listening for the sound that would end it; it is a plain
+    // pause from now on.
+    if (AudioIn1->Capturing && (!FRecording || StatusBar1->panelText(0) == kStatePaused))
         StopMonitor();
+    StopPreRoll();
     // Listening ends here, so that switching voice control on again listens afresh.
     if (!FRecording && StatusBar1->panelText(0) == kStateMonitoring)
         StatusBar1->setPanelText(0, kStateStopped);
@@ -295,6 +314,9 @@ void TForm1::ShowIdleState()
 
 void TForm1::DFBRecordStartClick(QObject *Sender)
 {
+    // A start by hand records from the click.
+    if (Sender && !FRecording)
+        StopPreRoll();
     const bool monitorWasRunning = AudioIn1->Capturing;
     const QString monitorError = StartMonitor();
     if (!BStartClick()) {
@@ -331,8 +353,6 @@ bool TForm1::BStartClick(QObject *)
         return refuse(QStringLiteral("CBR 编码不能把 %1 和 %2 组合在一起，请另选比特率或编码方式。")
                           .arg(CSampleRate->currentText(), CBitrate->currentText()));
 
-    const int channels = encoding::channelCount(CChannels->currentIndex());
-    const DWORD rate = encoding::sampleRateHz(CSampleRate->currentIndex());
     BE_CONFIG config;
     encoding::fillEncoderConfig(config, CSampleRate->currentIndex(), CChannels->currentIndex(),
                                 CMode->currentIndex(), CBitrate->currentIndex(), CQuality->currentIndex(),
@@ -393,18 +413,35 @@ bool TForm1::BStartClick(QObject *)
         releaseEncoder();
     };
 
-    WAVEFORMATEX format{};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = WORD(channels);
-    format.nSamplesPerSec = rate;
-    format.nAvgBytesPerSec = rate * DWORD(channels) * 2;
-    format.nBlockAlign = WORD(channels * 2);
-    format.wBitsPerSample = 16;
-    format.cbSize = 0;
+    auto cannotEmpty = [this] {
+        return QStringLiteral("无法清空文件“%1”：%2").arg(FOutFile.FileName(), FOutFile.errorText());
+    };
+
+    const WAVEFORMATEX format = SessionFormat();
+    // A capture opened before the device or the format was last changed is not the session's.
+    if (FPreRolling && (format.nSamplesPerSec != FSessionRate || format.nBlockAlign != FBlockAlign
+                        || FPreRollDevice != ChosenDeviceId()))
+        StopPreRoll();
+    // Buffers already back hold the sound just before this moment: into the ring with them.
+    if (FPreRolling)
+        FlushWaveNotices();
+    if (FPreRolling) {
+        // Voice control's capture becomes the session: what it holds goes first and the same
+        // stream goes on, so the seam has no gap and no repeated sample.
+        if (FFileOutput && !FOutFile.Truncate()) {
+            StopPreRoll();
+            releaseFileAndEncoder();
+            return refuse(cannotEmpty());
+        }
+        FRecording = true;
+        StartClock(EncodePreRoll());
+        return true;
+    }
     FBlockAlign = format.nBlockAlign;
+    FSessionRate = format.nSamplesPerSec;
 
     HWAVEIN device = nullptr;
-    if (const MMRESULT r = waveInOpen(&device, UINT(CDevices->currentIndex()), &format, this, 0, CALLBACK_WINDOW);
+    if (const MMRESULT r = waveInOpen(&device, ChosenDeviceId(), &format, this, 0, CALLBACK_WINDOW);
         r != MMSYSERR_NOERROR) {
         releaseFileAndEncoder();
         return refuse(QStringLiteral("无法打开录音设备“%1”：%2").arg(CDevices->currentText(), waveErrorText(r)));
@@ -422,31 +459,136 @@ bool TForm1::BStartClick(QObject *)
         return refuse(why);
     };
 
-    const DWORD bytes = FChunkSamples * 2;
+    if (const MMRESULT r = QueueSessionBuffers(FChunkSamples * 2); r != MMSYSERR_NOERROR)
+        return abandonDevice(deviceError(waveErrorText(r)));
+    if (const MMRESULT r = waveInStart(FWaveIn); r != MMSYSERR_NOERROR)
+        return abandonDevice(deviceError(waveErrorText(r)));
+    if (FFileOutput && !FOutFile.Truncate())
+        return abandonDevice(cannotEmpty());
+    FRecording = true;
+    return true;
+}
+
+UINT TForm1::ChosenDeviceId() const
+{
+    // The list holds the devices in number order.
+    return UINT(CDevices->currentIndex());
+}
+
+WAVEFORMATEX TForm1::SessionFormat() const
+{
+    const int channels = encoding::channelCount(CChannels->currentIndex());
+    const DWORD rate = encoding::sampleRateHz(CSampleRate->currentIndex());
+    WAVEFORMATEX format{};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = WORD(channels);
+    format.nSamplesPerSec = rate;
+    format.nAvgBytesPerSec = rate * DWORD(channels) * 2;
+    format.nBlockAlign = WORD(channels * 2);
+    format.wBitsPerSample = 16;
+    format.cbSize = 0;
+    return format;
+}
+
+MMRESULT TForm1::QueueSessionBuffers(DWORD bytes)
+{
     for (int i = 0; i < kSessionBuffers; ++i) {
         auto buffer = std::make_unique<SessionBuffer>();
         buffer->data.assign(bytes, 0);
         buffer->header.lpData = buffer->data.data();
         clearHeader(buffer->header, bytes);
         if (const MMRESULT r = waveInPrepareHeader(FWaveIn, &buffer->header, sizeof(WAVEHDR)); r != MMSYSERR_NOERROR)
-            return abandonDevice(deviceError(waveErrorText(r)));
+            return r;
         if (const MMRESULT r = waveInAddBuffer(FWaveIn, &buffer->header, sizeof(WAVEHDR)); r != MMSYSERR_NOERROR) {
             waveInUnprepareHeader(FWaveIn, &buffer->header, sizeof(WAVEHDR));
-            return abandonDevice(deviceError(waveErrorText(r)));
+            return r;
         }
         FBuffers.push_back(std::move(buffer));
     }
-    if (const MMRESULT r = waveInStart(FWaveIn); r != MMSYSERR_NOERROR)
-        return abandonDevice(deviceError(waveErrorText(r)));
-    if (FFileOutput && !FOutFile.Truncate())
-        return abandonDevice(QStringLiteral("无法清空文件“%1”：%2").arg(FOutFile.FileName(), FOutFile.errorText()));
-    FRecording = true;
-    return true;
+    return MMSYSERR_NOERROR;
 }
 
 void TForm1::ReleaseSessionBuffer(WAVEHDR *header)
 {
     std::erase_if(FBuffers, [header](const std::unique_ptr<SessionBuffer> &b) { return &b->header == header; });
+}
+
+std::uint32_t TForm1::PreRollMs() const
+{
+    return std::uint32_t(std::clamp(SpinEdit3->Value(), 0, kMaxPreRollMs));
+}
+
+bool TForm1::VoiceMayEndPause() const
+{
+    return Timer2->isActive() && CheckBox1->isChecked();
+}
+
+void TForm1::FlushWaveNotices()
+{
+    QCoreApplication::sendPostedEvents(nullptr, WaveInEvent::eventType());
+}
+
+void TForm1::StartPreRoll()
+{
+    const std::uint32_t ms = PreRollMs();
+    const WAVEFORMATEX format = SessionFormat();
+    // The device or the format chosen since it opened is what is to be recorded.
+    if (FPreRolling && !FRecording
+        && (FPreRollDevice != ChosenDeviceId() || format.nSamplesPerSec != FSessionRate
+            || format.nBlockAlign != FBlockAlign))
+        StopPreRoll();
+    if (FPreRolling || ms == 0)
+        return;
+    if (FRecording) {
+        // A paused session: its device runs again, into the ring.
+        if (StatusBar1->panelText(0) != kStatePaused)
+            return;
+        FPreRoll.Reset(ms, FSessionRate, FBlockAlign);
+        FPreRolling = true;
+        if (waveInStart(FWaveIn) != MMSYSERR_NOERROR)
+            FPreRolling = false;
+        return;
+    }
+    HWAVEIN device = nullptr;
+    // Failing to open is no error here: the trigger then opens the device as a start by hand does.
+    if (waveInOpen(&device, ChosenDeviceId(), &format, this, 0, CALLBACK_WINDOW) != MMSYSERR_NOERROR)
+        return;
+    FWaveIn = device;
+    FPreRollDevice = ChosenDeviceId();
+    FBlockAlign = format.nBlockAlign;
+    FSessionRate = format.nSamplesPerSec;
+    FPreRoll.Reset(ms, FSessionRate, FBlockAlign);
+    FPreRolling = true;
+    if (QueueSessionBuffers(kPreRollBufferFrames * FBlockAlign) != MMSYSERR_NOERROR
+        || waveInStart(FWaveIn) != MMSYSERR_NOERROR)
+        StopPreRoll();
+}
+
+void TForm1::StopPreRoll()
+{
+    if (!FPreRolling)
+        return;
+    if (FRecording) {
+        // Back to a plain pause: the device stops, and what it was filling is pause sound.
+        waveInStop(FWaveIn);
+        FlushWaveNotices();
+        FPreRolling = false;
+    } else {
+        // Not re-queued and so freed as they come back: nobody records.
+        FPreRolling = false;
+        waveInReset(FWaveIn);
+        FlushWaveNotices();
+        waveInClose(FWaveIn);
+    }
+    FPreRoll.Clear();
+}
+
+std::uint32_t TForm1::EncodePreRoll()
+{
+    const std::uint32_t held = FPreRoll.Milliseconds();
+    FPreRolling = false;
+    FPreRoll.Drain([this](const char *data, std::size_t bytes) { EncodeSamples(data, DWORD(bytes)); });
+    return held;
 }
 
 void TForm1::WriteMp3(DWORD bytes)
@@ -460,17 +602,28 @@ void TForm1::WriteMp3(DWORD bytes)
     }
 }
 
+void TForm1::EncodeSamples(const char *data, DWORD bytes)
+{
+    const DWORD frames = FBlockAlign ? bytes / FBlockAlign : 0;
+    DWORD samples = frames * (FBlockAlign / 2);
+    // The encoder takes at most one chunk a call; the pre-roll's buffers may hold more.
+    auto *p = reinterpret_cast<PSHORT>(const_cast<char *>(data));
+    while (samples > 0 && FChunkSamples > 0 && FWriteError.isEmpty()) {
+        const DWORD n = std::min(samples, FChunkSamples);
+        if (const EncoderTap &tap = encoderTap())
+            tap(p, n);
+        DWORD out = 0;
+        if (beEncodeChunk(FStream, n, p, FMp3Buffer.data(), &out) == BE_ERR_SUCCESS)
+            WriteMp3(out);
+        p += n;
+        samples -= n;
+    }
+}
+
 void TForm1::EncodeAndWrite(const WAVEHDR &header)
 {
     // A buffer handed back early by a pause or the end holds fewer frames; they count too.
-    const DWORD frames = FBlockAlign ? header.dwBytesRecorded / FBlockAlign : 0;
-    const DWORD samples = std::min<DWORD>(frames * (FBlockAlign / 2), FChunkSamples);
-    if (samples == 0)
-        return;
-    DWORD out = 0;
-    if (beEncodeChunk(FStream, samples, reinterpret_cast<PSHORT>(header.lpData), FMp3Buffer.data(), &out)
-        == BE_ERR_SUCCESS)
-        WriteMp3(out);
+    EncodeSamples(header.lpData, header.dwBytesRecorded);
 }
 
 void TForm1::WimData(HWAVEIN handle, WAVEHDR *header)
@@ -480,12 +633,14 @@ void TForm1::WimData(HWAVEIN handle, WAVEHDR *header)
     if (owned == FBuffers.end())
         return;
     const bool ours = handle == FWaveIn;
-    if (ours && (FRecording || FDraining) && FWriteError.isEmpty())
+    if (ours && FPreRolling)
+        FPreRoll.Push(header->lpData, header->dwBytesRecorded);
+    else if (ours && (FRecording || FDraining) && FWriteError.isEmpty())
         EncodeAndWrite(*header);
     waveInUnprepareHeader(handle, header, sizeof(WAVEHDR));
     bool requeued = false;
-    if (ours && FRecording && FWriteError.isEmpty()) {
-        clearHeader(*header, FChunkSamples * 2);
+    if (ours && (FRecording || FPreRolling) && !FDraining && FWriteError.isEmpty()) {
+        clearHeader(*header, DWORD((*owned)->data.size()));
         if (waveInPrepareHeader(handle, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR) {
             requeued = waveInAddBuffer(handle, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
             if (!requeued)
@@ -546,8 +701,11 @@ void TForm1::EndSession()
     QCoreApplication::sendPostedEvents(nullptr, WaveInEvent::eventType());
     DrainHeldSound();
     waveInReset(FWaveIn);
-    QCoreApplication::sendPostedEvents(nullptr, WaveInEvent::eventType());
+    FlushWaveNotices();
     FDraining = false;
+    // A pause voice control could have ended held the device running: that sound stays out.
+    FPreRolling = false;
+    FPreRoll.Clear();
     waveInClose(FWaveIn);
 
     DWORD out = 0;
@@ -579,6 +737,8 @@ void TForm1::stopClick(QObject *)
     if (FRecording) {
         EndSession();
         writeError = std::exchange(FWriteError, QString());
+    } else {
+        StopPreRoll();
     }
     ShowIdleState();
     Timer2->stop();
@@ -589,8 +749,16 @@ void TForm1::stopClick(QObject *)
 
 void TForm1::WimOpen()
 {
+    // Voice control's capture opened; the trigger starts the clock when it becomes the session.
+    if (FPreRolling && !FRecording)
+        return;
+    StartClock(0);
+}
+
+void TForm1::StartClock(std::uint32_t heldMs)
+{
     DFBRecordStart->setEnabled(false);
-    FStartTick = GetTickCount();
+    FStartTick = GetTickCount() - heldMs;
     FLastInfoTick = 0xFFFFFFFFu;
     InfoTimerTimer();
     InfoTimer->start();
@@ -604,6 +772,11 @@ void TForm1::WimClose()
 
 void TForm1::WimLost(HWAVEIN handle)
 {
+    if (!FRecording && FPreRolling && handle == FWaveIn) {
+        // Its buffers came back and were freed; the next tick opens the device again.
+        StopPreRoll();
+        return;
+    }
     if (!FRecording || handle != FWaveIn)
         return;
     EndSessionWithBox(QStringLiteral("录音设备已断开，录音已停止。"));

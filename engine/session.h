@@ -12,6 +12,11 @@
 #include <optional>
 #include <stdexcept>
 
+// Sees every block of 16-bit samples the session hands to the encoder, in order; tests follow
+// the sound through it. An empty function removes it.
+using EncoderTap = std::function<void(const std::int16_t *samples, std::size_t count)>;
+void setEncoderTap(EncoderTap tap);
+
 // A write to the output file failed; what() is the report's text.
 class SessionFileError : public std::runtime_error
 {

@@ -6,7 +6,7 @@ build=${QUAVREL_BUILD_DIR:-$root/build}
 "$root/scripts/setup.sh"
 
 state=$(mktemp -d /tmp/quavrel-test.XXXXXX)
-pid=$("$root/scripts/pulse-daemon.sh" "$state/pulse")
+pid=$("$root/scripts/pulse-daemon.sh" "$state/pulse" --second-pipe)
 cleanup() {
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
@@ -17,6 +17,8 @@ trap cleanup EXIT
 export XDG_RUNTIME_DIR="$state/pulse/runtime"
 export QUAVREL_TEST_PULSE_DIR="$state/pulse"
 export QUAVREL_TEST_FIFO="$state/pulse/pipesrc.fifo"
+# A second pipe source, not the default one, for tests of the chosen device.
+export QUAVREL_TEST_FIFO2="$state/pulse/pipesrc2.fifo"
 export QUAVREL_TEST_OUTPUT="${QUAVREL_TEST_OUTPUT:-$build/test-output}"
 export QT_QPA_PLATFORM=offscreen
 mkdir -p "$QUAVREL_TEST_OUTPUT"

@@ -2,6 +2,7 @@
 #include "audio/AudioIO.h"
 
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -13,6 +14,10 @@ const QString kTestDone = QStringLiteral("声控测试");
 
 void TForm1::Timer2Timer(QObject *)
 {
+    // A device chosen since the monitor started is the one to listen to.
+    if (CheckBox1->isChecked() && !FRecording && AudioIn1->Capturing && Button1->text() != kTestRunning
+        && AudioIn1->DeviceId() != std::int32_t(ChosenDeviceId()))
+        StopMonitor();
     // With auto-start on, the monitor must listen in every state but recording: a pause has
     // to hear the sound that ends it, and a monitor that went away must come back.
     if (CheckBox1->isChecked() && StatusBar1->panelText(0) != kStateRecording && !AudioIn1->Capturing) {
@@ -29,6 +34,11 @@ void TForm1::Timer2Timer(QObject *)
             return;
         }
     }
+    // What is heard before the trigger is kept, from the device that will record it.
+    if (CheckBox1->isChecked() && StatusBar1->panelText(0) != kStateRecording)
+        StartPreRoll();
+    else if (!CheckBox1->isChecked())
+        StopPreRoll();
 
     // Judged on the loudest buffer since the last tick, measured since the monitor last
     // started (a start clears it): a level left over from before never counts as sound.
@@ -57,6 +67,8 @@ void TForm1::Button2Click(QObject *)
     if (Button2->text() == kVoiceOn) {
         SwitchVoiceControlOff();
     } else {
+        // The first tick judges only what is heard from now on.
+        FTickPeak = 0;
         Timer2->start();
         Button2->setText(kVoiceOn);
     }
@@ -70,8 +82,15 @@ void TForm1::Button1Click(QObject *)
         Button1->setText(kTestDone);
         return;
     }
-    if (FRecording)
-        BStopClick();
+    // A failed last write is reported once the test runs; every step is carried out first.
+    std::optional<SessionFileError> writeError;
+    try {
+        if (FRecording)
+            BStopClick();
+    } catch (const SessionFileError &error) {
+        writeError = error;
+    }
+    StopPreRoll();
     pasue->setEnabled(false);
     stop->setEnabled(false);
     cont->hide();
@@ -87,4 +106,6 @@ void TForm1::Button1Click(QObject *)
     const QString error = StartMonitor();
     if (!error.isEmpty())
         ShowMessage(this, error);
+    if (writeError)
+        throw *writeError;
 }

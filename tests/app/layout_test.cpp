@@ -65,6 +65,9 @@ const Placement kPlacements[] = {
     {"Label8", "GroupBox2", {32, 204, 72, 13}, QStringLiteral("保留无声片断")},
     {"SpinEdit2", "GroupBox2", {104, 195, 41, 22}, QString()},
     {"Label9", "GroupBox2", {144, 204, 12, 13}, QStringLiteral("秒")},
+    {"Label11", "GroupBox2", {176, 204, 24, 13}, QStringLiteral("预录")},
+    {"SpinEdit3", "GroupBox2", {204, 195, 57, 22}, QString()},
+    {"Label12", "GroupBox2", {264, 204, 24, 13}, QStringLiteral("毫秒")},
 };
 
 QString captionOf(const QWidget *w)
@@ -262,7 +265,7 @@ TEST_F(LayoutTest, TabOrderFollowsTheWindowDescription)
 {
     const QList<QWidget *> order{form->CDevices, form->CSampleRate, form->CChannels, form->CQuality, form->CMode,
                                  form->CBitrate, form->Button1, form->SpinEdit1, form->CheckBox1, form->CheckBox2,
-                                 form->SpinEdit2, form->CVBRQuality, form->COutFile, form->EOutFile, form->BOutFile,
+                                 form->SpinEdit2, form->SpinEdit3, form->CVBRQuality, form->COutFile, form->EOutFile, form->BOutFile,
                                  form->CTimeStamp, form->Button2, form->SpeedButton1};
     // The focus chain, keeping only these controls, starting at the first of them.
     QList<QWidget *> chain;

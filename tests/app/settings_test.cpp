@@ -57,7 +57,7 @@ const QStringList kFreshFile{
     QStringLiteral("VBRQuality=5"),    QStringLiteral("Quality=HQ"),        QStringLiteral("[FileOutput]"),
     QStringLiteral("Enabled=1"),       QStringLiteral("TimeStamp=0"),       QStringLiteral("FileName=default.mp3"),
     QStringLiteral("[Db]"),            QStringLiteral("dbMax=0"),           QStringLiteral("dbrec=0"),
-    QStringLiteral("dbrec2=0"),        QStringLiteral("dppd=10"),
+    QStringLiteral("dbrec2=0"),        QStringLiteral("dppd=10"),           QStringLiteral("preroll=1500"),
 };
 
 // Marks a folder immutable for as long as it lives: no file can be made, renamed or removed in
@@ -441,7 +441,7 @@ TEST(IniFile, ALineBreakInAValueStaysInsideItsLine)
     EXPECT_EQ(ini.ReadInteger(QStringLiteral("Db"), QStringLiteral("dbMax"), 0), 0);
 }
 
-TEST_F(SettingsTest, FirstRunKeepsTheDefaultsAndWritesAllFourteenKeysInOrder)
+TEST_F(SettingsTest, FirstRunKeepsTheDefaultsAndWritesEveryKeyInOrder)
 {
     build();
     EXPECT_EQ(form->CDevices->currentText(), QStringLiteral("Virtual Mic"));
@@ -621,4 +621,20 @@ TEST_F(SettingsTest, ANameWithALineBreakIsKeptOnItsOwnLine)
     EXPECT_EQ(lines.size(), kFreshFile.size());
     EXPECT_TRUE(lines.contains(QStringLiteral("FileName=line1 line2.mp3")));
     EXPECT_FALSE(lines.contains(QStringLiteral("line2.mp3")));
+}
+
+TEST_F(SettingsTest, ThePreRollIsKeptAndAnOlderFileWithoutItGetsTheDefault)
+{
+    work.write(QStringLiteral("recorder.ini"), "[Db]\ndbMax=700\ndppd=3\n");
+    build();
+    EXPECT_EQ(form->SpinEdit3->Value(), 1500);
+    form->SpinEdit3->setValue(0);
+    closeAndDestroy();
+    const QStringList lines = keyLines(work.read(QStringLiteral("recorder.ini")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("preroll=0")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("dbMax=700")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("dppd=3")));
+
+    build();
+    EXPECT_EQ(form->SpinEdit3->Value(), 0); // 0 stays off
 }

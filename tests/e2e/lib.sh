@@ -7,6 +7,15 @@ e2e_require_daemon() {
   fi
 }
 
+# The daemon's second pipe source, which is not the default source: its FIFO comes in
+# QUAVREL_TEST_FIFO2, and E2E_SECOND_SOURCE is the name the device list shows for it.
+e2e_require_second_source() {
+  if [ -z "${QUAVREL_TEST_FIFO2:-}" ] || [ ! -p "${QUAVREL_TEST_FIFO2}" ]; then
+    echo "no second pipe source (run through scripts/test.sh)"; exit 77
+  fi
+  E2E_SECOND_SOURCE=PipeSource2
+}
+
 e2e_require_tools() {
   local tool
   for tool in "$@"; do
@@ -35,4 +44,52 @@ e2e_wait_window() {
     sleep 0.1
   done
   printf '%s' "$wid"
+}
+
+# Makes a work folder of the script's own and goes there; $out is where results are kept.
+# At exit the file "end" appears in it (a writer's signal to stop), the writer's process
+# group ($writer) and the processes in $pids are ended, and the folder goes. `fail` says why
+# and shows the program's log (app.log).
+e2e_work() {
+  out=${QUAVREL_TEST_OUTPUT:-$PWD}
+  mkdir -p "$out"
+  work=$(mktemp -d "/tmp/quavrel-$1.XXXXXX")
+  pids=()
+  writer=""
+  trap e2e_cleanup EXIT
+  cd "$work"
+}
+
+e2e_cleanup() {
+  touch "$work/end" 2>/dev/null || true
+  [ -n "$writer" ] && kill -- -"$writer" 2>/dev/null || true
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+
+fail() { echo "FAIL: $*"; [ -f app.log ] && cat app.log; exit 1; }
+
+# Starts the program under the X server ($app) and waits for its window ($wid); `click X Y`
+# then clicks at window coordinates.
+e2e_start_app() {
+  QT_QPA_PLATFORM=xcb "$1" >app.log 2>&1 &
+  app=$!
+  pids+=($app)
+  wid=$(e2e_wait_window)
+  [ -n "$wid" ] || fail "no window"
+  sleep 0.5
+}
+
+click() { xdotool mousemove --window "$wid" "$1" "$2" click 1; }
+
+# Closes the window as a window manager would (with the given tool); the program must end
+# cleanly.
+e2e_close_app() {
+  "$1" "$wid"
+  for _ in $(seq 1 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$app" 2>/dev/null && fail "the program did not end"
+  local status=0
+  wait "$app" || status=$?
+  [ "$status" -eq 0 ] || fail "exit status $status"
 }

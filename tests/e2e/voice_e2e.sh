@@ -13,21 +13,7 @@ e2e_require_daemon
 e2e_require_tools xvfb-run xdotool import mpg123 sox od
 e2e_under_xvfb "$@"
 
-out=${QUAVREL_TEST_OUTPUT:-$PWD}
-mkdir -p "$out"
-work=$(mktemp -d /tmp/quavrel-voice-e2e.XXXXXX)
-pids=()
-writer=""
-cleanup() {
-  touch "$work/end" 2>/dev/null || true
-  [ -n "$writer" ] && kill -- -"$writer" 2>/dev/null || true
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
-fail() { echo "FAIL: $*"; [ -f app.log ] && cat app.log; exit 1; }
+e2e_work voice-e2e
 
 cat > recorder.ini <<'INI'
 [Format]
@@ -80,14 +66,7 @@ WRITER
 setsid bash writer.sh "$QUAVREL_TEST_FIFO" </dev/null >/dev/null 2>&1 &
 writer=$!
 
-QT_QPA_PLATFORM=xcb "$bin" >app.log 2>&1 &
-app=$!
-pids+=($app)
-wid=$(e2e_wait_window)
-[ -n "$wid" ] || fail "no window"
-sleep 0.5
-
-click() { xdotool mousemove --window "$wid" "$1" "$2" click 1; }
+e2e_start_app "$bin"
 # Voice control on ("开始声控" in the button row), and the plan starts with it.
 click 256 158
 touch go
@@ -100,11 +79,7 @@ touch end
 click 146 158
 sleep 1.5
 import -window root "$out/e2e-voice-stopped.png"
-"$wmclose" "$wid"
-for _ in $(seq 1 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$app" 2>/dev/null && fail "the program did not end"
-status=0; wait "$app" || status=$?
-[ "$status" -eq 0 ] || fail "exit status $status"
+e2e_close_app "$wmclose"
 
 [ -s voice.mp3 ] || fail "no MP3 written"
 mpg123 -q -s voice.mp3 > decoded.raw 2>/dev/null

@@ -218,6 +218,7 @@ TEST_F(VoiceTest, EveryMonitorStartForgetsTheLevelBeforeIt)
 
 TEST_F(VoiceTest, SoundEndsAPauseTheControllerMade)
 {
+    form->SpinEdit3->setValue(0); // without pre-roll the pause stops the monitor, as it always did
     voiceOn(true, true, 1000, 1);
     tick();
     feed(5000);
