@@ -327,7 +327,8 @@ int refreshedDeviceWith(const std::string &text)
 
 TEST_F(PulseWaveIn, ALoadedSourceAppearsOnItsNoticeWithItsWholeDescriptionAndGoesWhenUnloaded)
 {
-    ASSERT_GE(waveInGetNumDevs(), 2u) << waveInGetUnavailableReason();
+    const UINT sources = waveInGetNumDevs();
+    ASSERT_GE(sources, 1u) << waveInGetUnavailableReason();
     // Alike in their first 32 bytes, as the inputs of one sound card are.
     const std::string analog = "Quavrel-Hotplug-HD-Audio-Controller-Analog-Stereo";
     const std::string digital = "Quavrel-Hotplug-HD-Audio-Controller-Digital-Stereo";
@@ -362,5 +363,5 @@ TEST_F(PulseWaveIn, ALoadedSourceAppearsOnItsNoticeWithItsWholeDescriptionAndGoe
         return log.count(MM_WIM_DEVICESCHANGED) > before && refreshedDeviceWith(analog) < 0
                && refreshedDeviceWith(digital) < 0;
     }));
-    EXPECT_GE(findDevice("PipeSource"), 0);
+    EXPECT_EQ(waveInRefreshDevices(false), sources);
 }

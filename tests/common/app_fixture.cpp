@@ -81,16 +81,16 @@ FormTest::~FormTest()
 
 void FormTest::build(const std::vector<std::string> &names, int defaultDevice)
 {
-    std::vector<std::pair<std::string, std::string>> named;
-    for (const std::string &description : names)
-        named.emplace_back(description, std::string());
-    buildNamed(named, defaultDevice);
+    form.reset();
+    devices.reset(); // uninstalls the old set before the new one is installed
+    devices = std::make_unique<VirtualWaveIn::Devices>(names, defaultDevice);
+    form = std::make_unique<TForm1>();
 }
 
 void FormTest::buildNamed(const std::vector<std::pair<std::string, std::string>> &named, int defaultDevice)
 {
     form.reset();
-    devices.reset(); // uninstalls the old set before the new one is installed
+    devices.reset();
     // Devices uninstalls at the end of the test; the named set replaces its empty one.
     devices = std::make_unique<VirtualWaveIn::Devices>(std::vector<std::string>{}, defaultDevice);
     VirtualWaveIn::installNamed(named, defaultDevice);
