@@ -1,7 +1,6 @@
 #include "app/Form1.h"
 
 #include "app/application.h"
-#include "app/devicename.h"
 #include "app/glyphs.h"
 #include "audio/AudioIO.h"
 #include "engine/encoding.h"
@@ -11,7 +10,6 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QStandardItemModel>
 
 #include <sys/resource.h>
 
@@ -47,6 +45,7 @@ TForm1::TForm1(QWidget *parent) : TForm(parent)
 TForm1::~TForm1()
 {
     FormDestroy(this);
+    waveInWatchDevices(nullptr);
     if (Form1 == this)
         Form1 = nullptr;
 }
@@ -254,6 +253,7 @@ void TForm1::BindEvents()
     bind(Timer1, &QTimer::timeout, &TForm1::Timer1Timer);
     bind(Timer2, &QTimer::timeout, &TForm1::Timer2Timer);
     AudioIn1->OnBufferFilled = [this](void *buffer, std::int32_t &size) { return AudioIn1BufferFilled(buffer, size); };
+    AudioIn1->OnStop = [this](QObject *) { TidyDeviceListWhenFree(); };
 }
 
 void TForm1::DockStatusBar()
@@ -297,6 +297,9 @@ bool TForm1::event(QEvent *event)
             case MM_WIM_DEVICELOST:
                 WimLost(notice->handle());
                 break;
+            case MM_WIM_DEVICESCHANGED:
+                DevicesChanged();
+                break;
             default:
                 break;
             }
@@ -328,22 +331,10 @@ void TForm1::FormCreate(QObject *)
                                : QStringLiteral("没有找到录音设备（声音输入设备），程序无法运行：%1").arg(reason));
         return;
     }
-    for (UINT id = 0; id < count; ++id) {
-        WAVEINCAPSA caps{};
-        if (waveInGetDevCapsA(id, &caps, sizeof caps) == MMSYSERR_NOERROR) {
-            // The record's field keeps a NUL and so holds 31 bytes; the full description
-            // lets a name use all 32.
-            const std::string description = waveInGetDeviceDescription(id);
-            CDevices->addItem(description.empty()
-                                  ? deviceProductName(caps.szPname, sizeof caps.szPname)
-                                  : deviceProductName(description.data(), std::min<std::size_t>(description.size(), 32)));
-        } else {
-            // Keeps list positions equal to device numbers; it cannot be chosen.
-            CDevices->addItem(QStringLiteral("（设备 %1 不可用）").arg(id));
-            if (auto *model = qobject_cast<QStandardItemModel *>(CDevices->model()))
-                model->item(CDevices->count() - 1)->setEnabled(false);
-        }
-    }
+    // Whole descriptions: two inputs of one card differ only at their ends.
+    FillDeviceList(count);
+    // Without the notices the list still works; it then shows the inputs of the start.
+    waveInWatchDevices(this);
 
     CDevices->setCurrentIndex(0);
     CSampleRate->setCurrentIndex(encoding::kDefaultSampleRateIndex);

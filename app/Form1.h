@@ -143,6 +143,11 @@ public:
     void BStopClick(QObject *Sender = nullptr);
     // The wave-input id of the device chosen in CDevices; the session and the monitor open it.
     UINT ChosenDeviceId() const;
+    // The server's name of the chosen device's source, and its text as the settings store it.
+    QString ChosenDeviceName() const;
+    QString ChosenDeviceText() const;
+    // The server's inputs changed (MM_WIM_DEVICESCHANGED): the list follows them.
+    void DevicesChanged();
     void stopClick(QObject *Sender = nullptr);
     void WimOpen();
     void WimClose();
@@ -244,6 +249,15 @@ private:
     // Ends the session the device can no longer serve, with one box saying why.
     void EndSessionWithBox(const QString &why);
     void ShowIdleState();
+    // Fills CDevices from the service's list: ids 0..count-1 in order.
+    void FillDeviceList(UINT count);
+    // Brings CDevices up to date with the server, keeping the chosen device; keepIds moves
+    // no list position.
+    void RelistDevices(bool keepIds);
+    // A device of the list is open by its position: the session, the pre-roll or the monitor.
+    bool DeviceInUse() const;
+    // The re-list put off while a device was open, once none is.
+    void TidyDeviceListWhenFree();
 
     bool FStartupFailed = false;
     bool FShownOnce = false;
@@ -253,6 +267,8 @@ private:
     DWORD FSessionRate = 0;
     // The list position the pre-roll capture was opened for.
     UINT FPreRollDevice = 0;
+    // New inputs were added at the end and gone ones marked, for want of a re-list.
+    bool FDeviceListUntidy = false;
     // Set while the session end collects the buffers the device hands back.
     bool FDraining = false;
     // The first write error of the session; later writes are skipped.

@@ -1,6 +1,7 @@
 #include "app/settings.h"
 
 #include "app/Form1.h"
+#include "app/devicelist.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -27,6 +28,18 @@ void SelectByText(QComboBox *combo, const QString &text)
             return;
         }
     }
+}
+
+bool SelectByData(QComboBox *combo, int role, const QString &value)
+{
+    if (!combo || value.isEmpty())
+        return false;
+    const int index = combo->findData(value, role, Qt::MatchExactly);
+    if (index < 0)
+        return false;
+    const QSignalBlocker quiet(combo);
+    combo->setCurrentIndex(index);
+    return true;
 }
 
 std::optional<int> parseIniInteger(const QString &text)
@@ -252,7 +265,7 @@ void IniFile::UpdateFile()
         throw SettingsWriteError(FPath);
 }
 
-// The fifteen settings, in the order they are read and written.
+// The sixteen settings, in the order they are read and written.
 namespace {
 const QString kFormat = QStringLiteral("Format");
 const QString kFileOutput = QStringLiteral("FileOutput");
@@ -262,7 +275,9 @@ const QString kDb = QStringLiteral("Db");
 void TForm1::LoadSettings()
 {
     const IniFile ini(QString::fromLatin1(kSettingsFileName));
-    SelectByText(CDevices, ini.ReadString(kFormat, QStringLiteral("Device"), QString()));
+    // The server's name tells apart inputs described alike; files from before it have the text alone.
+    if (!SelectByData(CDevices, kDeviceNameRole, ini.ReadString(kFormat, QStringLiteral("DeviceName"), QString())))
+        SelectByText(CDevices, ini.ReadString(kFormat, QStringLiteral("Device"), QString()));
     SelectByText(CSampleRate, ini.ReadString(kFormat, QStringLiteral("SampleRate"), QString()));
     SelectByText(CChannels, ini.ReadString(kFormat, QStringLiteral("Channels"), QString()));
     SelectByText(CMode, ini.ReadString(kFormat, QStringLiteral("Mode"), QString()));
@@ -282,7 +297,8 @@ void TForm1::LoadSettings()
 void TForm1::SaveSettings()
 {
     IniFile ini(QString::fromLatin1(kSettingsFileName));
-    ini.WriteString(kFormat, QStringLiteral("Device"), CDevices->currentText());
+    ini.WriteString(kFormat, QStringLiteral("Device"), ChosenDeviceText());
+    ini.WriteString(kFormat, QStringLiteral("DeviceName"), ChosenDeviceName());
     ini.WriteString(kFormat, QStringLiteral("SampleRate"), CSampleRate->currentText());
     ini.WriteString(kFormat, QStringLiteral("Channels"), CChannels->currentText());
     ini.WriteString(kFormat, QStringLiteral("Mode"), CMode->currentText());

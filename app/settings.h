@@ -18,6 +18,10 @@ inline constexpr char kSettingsFileName[] = "./recorder.ini";
 // text, or one that matches nothing, leaves the selection. Runs no handler.
 void SelectByText(QComboBox *combo, const QString &text);
 
+// Selects the first item whose data of `role` equals `value` exactly; false (and the selection
+// left) when none does or the value is empty. Runs no handler.
+bool SelectByData(QComboBox *combo, int role, const QString &value);
+
 // Integer as the file stores it: decimal with an optional sign after leading spaces, or
 // hexadecimal after "0x" or "$" (32 bits, wrapping as a 32-bit integer does). Anything else
 // is not a whole number.

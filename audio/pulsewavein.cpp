@@ -44,6 +44,7 @@ void onStreamRead(pa_stream *, std::size_t, void *source);
 void onStreamSuccess(pa_stream *, int success, void *ack);
 void onServerInfo(pa_context *, const pa_server_info *info, void *listing);
 void onSourceInfo(pa_context *, const pa_source_info *info, int eol, void *listing);
+void onSubscription(pa_context *, pa_subscription_event_type_t event, std::uint32_t index, void *service);
 void onWaitExpired(pa_mainloop_api *, pa_time_event *, const struct timeval *, void *flag);
 
 struct Listing {
@@ -95,7 +96,20 @@ public:
         return UINT(sources_.size());
     }
 
-    bool deviceDescription(UINT id, std::string &description) override
+    UINT refreshDevices(bool keepIds, UINT keep) override
+    {
+        if (!ensureMainloop())
+            return 0;
+        Lock lock(*this);
+        std::vector<PulseSourceEntry> current;
+        if (!connectLocked() || !listLocked(current))
+            return 0;
+        relistDevices(sources_, std::move(current), keepIds, keep);
+        haveSnapshot_ = true;
+        return UINT(sources_.size());
+    }
+
+    bool deviceInfo(UINT id, WaveInDeviceInfo &info) override
     {
         if (!ensureMainloop())
             return false;
@@ -105,8 +119,29 @@ public:
         const int index = id == WAVE_MAPPER ? defaultIndexLocked() : int(id);
         if (index < 0 || std::size_t(index) >= sources_.size())
             return false;
-        description = sources_[std::size_t(index)].description;
+        const PulseSourceEntry &source = sources_[std::size_t(index)];
+        info.name = source.name;
+        info.description = source.description;
+        info.present = source.present;
         return true;
+    }
+
+    void watchDevices(const QPointer<QObject> &target) override
+    {
+        if (!ensureMainloop())
+            return;
+        Lock lock(*this);
+        watcher_ = target;
+        // Connected now, so that sources coming and going are heard before the next call.
+        if (target)
+            connectLocked();
+    }
+
+    // In the main loop's thread.
+    void sourcesChanged()
+    {
+        if (watcher_)
+            postWaveInNotice(watcher_, MM_WIM_DEVICESCHANGED, nullptr, nullptr);
     }
 
     MMRESULT defaultDevice(UINT &id) override
@@ -257,7 +292,18 @@ private:
             return false;
         }
         reason_.clear();
+        subscribeLocked();
         return true;
+    }
+
+    // Every new connection asks for the sources' comings and goings. The answer is not
+    // waited for: the events simply start to come.
+    void subscribeLocked()
+    {
+        pa_context_set_subscribe_callback(context_.get(), onSubscription, this);
+        const OperationPtr op(pa_context_subscribe(context_.get(), PA_SUBSCRIPTION_MASK_SOURCE, nullptr, nullptr));
+        if (!op)
+            return; // refused: the list merely stays as it is until the next start
     }
 
     static bool connecting(pa_context_state_t state)
@@ -267,6 +313,17 @@ private:
     }
 
     bool refreshLocked()
+    {
+        std::vector<PulseSourceEntry> sources;
+        if (!listLocked(sources))
+            return false;
+        sources_ = std::move(sources);
+        haveSnapshot_ = true;
+        return true;
+    }
+
+    // The server's sources in device order, and its default source.
+    bool listLocked(std::vector<PulseSourceEntry> &out)
     {
         Listing listing;
         listing.service = this;
@@ -279,9 +336,8 @@ private:
             return false;
         }
         sortPulseSources(listing.sources);
-        sources_ = std::move(listing.sources);
+        out = std::move(listing.sources);
         defaultSource_ = std::move(listing.defaultSource);
-        haveSnapshot_ = true;
         return true;
     }
 
@@ -303,6 +359,7 @@ private:
     std::vector<PulseSourceEntry> sources_;
     std::string defaultSource_;
     bool haveSnapshot_ = false;
+    QPointer<QObject> watcher_;
 };
 
 PulseService &service()
@@ -551,6 +608,17 @@ void onSourceInfo(pa_context *, const pa_source_info *info, int eol, void *l)
     entry.monitor = info->monitor_of_sink != PA_INVALID_INDEX;
     entry.index = info->index;
     listing->sources.push_back(std::move(entry));
+}
+
+void onSubscription(pa_context *, pa_subscription_event_type_t event, std::uint32_t, void *s)
+{
+    const auto facility = event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+    const auto type = event & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+    // A source changes whenever a stream starts or stops on it; only its coming and going
+    // alter the list.
+    if (facility == PA_SUBSCRIPTION_EVENT_SOURCE
+        && (type == PA_SUBSCRIPTION_EVENT_NEW || type == PA_SUBSCRIPTION_EVENT_REMOVE))
+        static_cast<PulseService *>(s)->sourcesChanged();
 }
 
 void onWaitExpired(pa_mainloop_api *, pa_time_event *, const struct timeval *, void *t)

@@ -24,6 +24,7 @@ struct PulseSourceEntry {
     std::string description;
     bool monitor = false;
     std::uint32_t index = 0;
+    bool present = true; // false: gone from the server since the list was taken
 };
 // Device order: real inputs first, then monitors of outputs, each in the server's index
 // order (the order they appeared in), so ids do not depend on the order of the reply.

@@ -16,8 +16,18 @@ namespace {
 constexpr std::size_t kChunkFrames = 1024;
 
 struct VirtualDevice {
+    int number = 0;
     std::string name;
+    std::string description;
     VirtualWaveIn::Signal signal;
+};
+
+// An id of the service's list.
+struct ListEntry {
+    std::string name;
+    std::string description;
+    int number = 0;
+    bool present = true;
 };
 
 class VirtualBackend;
@@ -95,17 +105,38 @@ public:
     UINT snapshotDevices() override
     {
         std::lock_guard lock(mutex);
-        return UINT(devices.size());
+        list = serverList();
+        return UINT(list.size());
     }
 
-    bool deviceDescription(UINT id, std::string &description) override
+    UINT refreshDevices(bool keepIds, UINT keep) override
     {
         std::lock_guard lock(mutex);
-        const int index = resolve(id);
-        if (index < 0)
+        relistDevices(list, serverList(), keepIds, keep);
+        return UINT(list.size());
+    }
+
+    bool deviceInfo(UINT id, WaveInDeviceInfo &info) override
+    {
+        std::lock_guard lock(mutex);
+        if (id == WAVE_MAPPER) {
+            const VirtualDevice *d = device(defaultIndex);
+            if (!d)
+                return false;
+            info = {d->name, d->description, true};
+            return true;
+        }
+        if (id >= list.size())
             return false;
-        description = devices[std::size_t(index)].name;
+        const ListEntry &e = list[id];
+        info = {e.name, e.description, e.present};
         return true;
+    }
+
+    void watchDevices(const QPointer<QObject> &target) override
+    {
+        std::lock_guard lock(mutex);
+        watcher = target;
     }
 
     MMRESULT defaultDevice(UINT &id) override
@@ -113,17 +144,22 @@ public:
         std::lock_guard lock(mutex);
         if (resolve(WAVE_MAPPER) < 0)
             return MMSYSERR_BADDEVICEID;
-        id = UINT(defaultIndex);
-        return MMSYSERR_NOERROR;
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            if (list[i].present && list[i].number == defaultIndex) {
+                id = UINT(i);
+                return MMSYSERR_NOERROR;
+            }
+        }
+        return MMSYSERR_BADDEVICEID;
     }
 
     MMRESULT open(UINT id, WaveInQueue &queue, std::unique_ptr<WaveInSource> &source) override
     {
         std::lock_guard lock(mutex);
-        const int index = resolve(id);
-        if (index < 0)
+        const int number = resolve(id);
+        if (number < 0)
             return MMSYSERR_BADDEVICEID;
-        auto created = std::make_unique<VirtualSource>(*this, index, queue);
+        auto created = std::make_unique<VirtualSource>(*this, number, queue);
         sources.push_back(created.get());
         source = std::move(created);
         return MMSYSERR_NOERROR;
@@ -148,12 +184,65 @@ public:
         return f.result;
     }
 
+    // The number of the device an id opens, or -1 when the id or its device is gone.
     int resolve(UINT id) const
     {
-        const int index = id == WAVE_MAPPER ? defaultIndex : int(id);
-        if (id != WAVE_MAPPER && id >= devices.size())
+        if (id == WAVE_MAPPER)
+            return device(defaultIndex) ? defaultIndex : -1;
+        if (id >= list.size() || !list[id].present)
             return -1;
-        return index >= 0 && std::size_t(index) < devices.size() ? index : -1;
+        return device(list[id].number) ? list[id].number : -1;
+    }
+
+    VirtualDevice *device(int number)
+    {
+        const auto it = std::find_if(devices.begin(), devices.end(),
+                                     [number](const VirtualDevice &d) { return d.number == number; });
+        return it == devices.end() ? nullptr : &*it;
+    }
+    const VirtualDevice *device(int number) const { return const_cast<VirtualBackend *>(this)->device(number); }
+
+    std::vector<ListEntry> serverList() const
+    {
+        std::vector<ListEntry> entries;
+        for (const VirtualDevice &d : devices)
+            entries.push_back({d.name, d.description, d.number, true});
+        return entries;
+    }
+
+    void reinstall(const std::vector<std::pair<std::string, std::string>> &named, int defaultDevice)
+    {
+        loseAll();
+        devices.clear();
+        for (const auto &[description, name] : named) {
+            const int number = int(devices.size());
+            devices.push_back({number, name.empty() ? defaultName(number) : name, description, {}});
+        }
+        nextNumber = int(devices.size());
+        list = serverList();
+        defaultIndex = defaultDevice;
+        failures = {};
+        installed = true;
+        setWaveInBackendOverride(this);
+    }
+
+    static std::string defaultName(int number) { return "virtual-" + std::to_string(number); }
+
+    void devicesChanged()
+    {
+        if (watcher)
+            postWaveInNotice(watcher, MM_WIM_DEVICESCHANGED, nullptr, nullptr);
+    }
+
+    void loseHandlesOf(int number, bool orphan)
+    {
+        for (VirtualSource *s : sources) {
+            if (s->device() != number)
+                continue;
+            s->queue().deviceLost();
+            if (orphan)
+                s->orphan();
+        }
     }
 
     VirtualSource *find(HWAVEIN handle)
@@ -178,8 +267,11 @@ public:
     };
 
     std::mutex mutex; // guards everything below
-    std::vector<VirtualDevice> devices;
-    int defaultIndex = 0;
+    std::vector<VirtualDevice> devices; // on the server, in the order they appeared
+    std::vector<ListEntry> list;        // the service's ids
+    int nextNumber = 0;
+    int defaultIndex = 0; // a device number
+    QPointer<QObject> watcher;
     bool installed = false;
     std::vector<VirtualSource *> sources; // open handles in opening order
     std::array<Failure, 5> failures;
@@ -213,18 +305,40 @@ MMRESULT VirtualSource::injectedFailure(WaveInCall call)
 
 } // namespace
 
-void VirtualWaveIn::install(const std::vector<std::string> &names, int defaultDevice)
+void VirtualWaveIn::install(const std::vector<std::string> &descriptions, int defaultDevice)
+{
+    std::vector<std::pair<std::string, std::string>> named;
+    for (const std::string &description : descriptions)
+        named.emplace_back(description, std::string());
+    installNamed(named, defaultDevice);
+}
+
+void VirtualWaveIn::installNamed(const std::vector<std::pair<std::string, std::string>> &devices, int defaultDevice)
 {
     VirtualBackend &b = backend();
     std::lock_guard lock(b.mutex);
-    b.loseAll();
-    b.devices.clear();
-    for (const std::string &name : names)
-        b.devices.push_back({name, {}});
-    b.defaultIndex = defaultDevice;
-    b.failures = {};
-    b.installed = true;
-    setWaveInBackendOverride(&b);
+    b.reinstall(devices, defaultDevice);
+}
+
+int VirtualWaveIn::addDevice(const std::string &description, const std::string &name)
+{
+    VirtualBackend &b = backend();
+    std::lock_guard lock(b.mutex);
+    const int number = b.nextNumber++;
+    b.devices.push_back({number, name.empty() ? VirtualBackend::defaultName(number) : name, description, {}});
+    b.devicesChanged();
+    return number;
+}
+
+void VirtualWaveIn::removeDevice(int device)
+{
+    VirtualBackend &b = backend();
+    std::lock_guard lock(b.mutex);
+    if (!b.device(device))
+        return;
+    b.loseHandlesOf(device, true);
+    std::erase_if(b.devices, [device](const VirtualDevice &d) { return d.number == device; });
+    b.devicesChanged();
 }
 
 void VirtualWaveIn::uninstall()
@@ -233,6 +347,8 @@ void VirtualWaveIn::uninstall()
     std::lock_guard lock(b.mutex);
     b.loseAll();
     b.devices.clear();
+    b.list.clear();
+    b.watcher = nullptr;
     b.failures = {};
     b.installed = false;
     setWaveInBackendOverride(nullptr);
@@ -256,8 +372,8 @@ void VirtualWaveIn::setSignal(int device, Signal signal)
 {
     VirtualBackend &b = backend();
     std::lock_guard lock(b.mutex);
-    if (device >= 0 && std::size_t(device) < b.devices.size())
-        b.devices[std::size_t(device)].signal = std::move(signal);
+    if (VirtualDevice *d = b.device(device))
+        d->signal = std::move(signal);
 }
 
 void VirtualWaveIn::setSamples(int device, std::vector<std::int16_t> interleaved, unsigned channels)
@@ -292,9 +408,10 @@ void VirtualWaveIn::pump(int device, unsigned milliseconds)
 {
     VirtualBackend &b = backend();
     std::lock_guard lock(b.mutex);
-    if (device < 0 || std::size_t(device) >= b.devices.size())
+    const VirtualDevice *d = b.device(device);
+    if (!d)
         return;
-    const Signal &signal = b.devices[std::size_t(device)].signal;
+    const Signal &signal = d->signal;
     for (VirtualSource *s : b.sources)
         if (s->device() == device)
             s->pumpMilliseconds(milliseconds, signal);
@@ -305,8 +422,8 @@ void VirtualWaveIn::pump(HWAVEIN handle, unsigned milliseconds)
     VirtualBackend &b = backend();
     std::lock_guard lock(b.mutex);
     VirtualSource *s = b.find(handle);
-    if (s && s->device() >= 0)
-        s->pumpMilliseconds(milliseconds, b.devices[std::size_t(s->device())].signal);
+    if (const VirtualDevice *d = s ? b.device(s->device()) : nullptr)
+        s->pumpMilliseconds(milliseconds, d->signal);
 }
 
 void VirtualWaveIn::pumpFrames(HWAVEIN handle, std::size_t frames)
@@ -314,8 +431,8 @@ void VirtualWaveIn::pumpFrames(HWAVEIN handle, std::size_t frames)
     VirtualBackend &b = backend();
     std::lock_guard lock(b.mutex);
     VirtualSource *s = b.find(handle);
-    if (s && s->device() >= 0)
-        s->produce(frames, b.devices[std::size_t(s->device())].signal);
+    if (const VirtualDevice *d = s ? b.device(s->device()) : nullptr)
+        s->produce(frames, d->signal);
 }
 
 void VirtualWaveIn::failNext(VirtualWaveInCall call, MMRESULT result, int times)
@@ -336,9 +453,7 @@ void VirtualWaveIn::loseDevice(int device)
 {
     VirtualBackend &b = backend();
     std::lock_guard lock(b.mutex);
-    for (VirtualSource *s : b.sources)
-        if (s->device() == device)
-            s->queue().deviceLost();
+    b.loseHandlesOf(device, false);
 }
 
 std::vector<HWAVEIN> VirtualWaveIn::handles(int device)

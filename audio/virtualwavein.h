@@ -4,12 +4,18 @@
 // default). Nothing happens on its own: pump() delivers sound synchronously on the calling
 // thread, and the notices are posted exactly as the real service posts them (deliver them
 // with deliverNotices() or by running the event loop).
+//
+// A device is known to the tests by its number: 0..n-1 for those installed, then one more
+// for each added. The service's ids index its list as the real service's do: installing
+// lists the devices by number, and devices added or removed later reach the list through
+// waveInGetNumDevs or waveInRefreshDevices, as sources of a real server do.
 #include "audio/wavein.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Stop fails inside a started handle's stop or reset, as a server that does not answer does.
@@ -21,9 +27,19 @@ public:
     // channel (0 or 1).
     using Signal = std::function<std::int16_t(std::uint64_t frame, unsigned channel, unsigned rate)>;
 
-    // Installs devices with these names as ids 0..n-1; defaultDevice is what WAVE_MAPPER opens.
-    // Replaces any virtual devices installed before (their open handles are lost).
-    static void install(const std::vector<std::string> &names, int defaultDevice = 0);
+    // Installs devices with these descriptions as numbers (and ids) 0..n-1, named
+    // "virtual-<number>" on the server; defaultDevice is what WAVE_MAPPER opens. Replaces any
+    // virtual devices installed before (their open handles are lost).
+    static void install(const std::vector<std::string> &descriptions, int defaultDevice = 0);
+    // The same with the server's names given: pairs of description and name.
+    static void installNamed(const std::vector<std::pair<std::string, std::string>> &devices,
+                             int defaultDevice = 0);
+    // A device appears on the server (an empty name gives "virtual-<number>"); returns its
+    // number. The target of waveInWatchDevices hears of it.
+    static int addDevice(const std::string &description, const std::string &name = {});
+    // The device leaves the server: its open handles are lost as with loseDevice, and the
+    // target of waveInWatchDevices hears of it. Its id stays in the list until a refresh.
+    static void removeDevice(int device);
     // Back to PulseAudio. Virtual handles still open are lost (see MM_WIM_DEVICELOST).
     static void uninstall();
     static bool installed();

@@ -299,12 +299,14 @@ MMRESULT waveInGetDevCapsA(UINT_PTR uDeviceID, LPWAVEINCAPSA pwic, UINT cbwic)
             return MMSYSERR_BADDEVICEID;
         id = UINT(uDeviceID);
     }
-    std::string description;
-    if (!backend().deviceDescription(id, description))
+    WaveInDeviceInfo info;
+    if (!backend().deviceInfo(id, info))
         return MMSYSERR_BADDEVICEID;
+    if (!info.present)
+        return MMSYSERR_NODRIVER;
     WAVEINCAPSA caps{};
     caps.vDriverVersion = 0x0100;
-    copyDeviceName(description, caps.szPname);
+    copyDeviceName(info.description, caps.szPname);
     caps.dwFormats = 0xFFFF; // every standard format from 11025 to 48000 Hz
     caps.wChannels = 2;
     std::memcpy(pwic, &caps, std::min<std::size_t>(cbwic, sizeof(caps)));
@@ -324,10 +326,16 @@ MMRESULT waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, const WAVEFORMATEX *pwfx, DW
     if (MMRESULT r = checkWaveInFormat(*pwfx))
         return r;
     WaveInBackend &b = backend();
+    WaveInDeviceInfo info;
     if (fdwOpen & WAVE_FORMAT_QUERY) {
-        std::string description;
-        return b.deviceDescription(uDeviceID, description) ? MMSYSERR_NOERROR : MMSYSERR_BADDEVICEID;
+        if (!b.deviceInfo(uDeviceID, info))
+            return MMSYSERR_BADDEVICEID;
+        return info.present ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
     }
+    // A device whose source went is refused until a refresh finds it back, even when the
+    // server already has it again: whoever chose it has been told it is gone.
+    if (uDeviceID != WAVE_MAPPER && b.deviceInfo(uDeviceID, info) && !info.present)
+        return MMSYSERR_NODRIVER;
     if (!phwi)
         return MMSYSERR_INVALPARAM;
     QObject *target = nullptr;
@@ -582,10 +590,31 @@ MMRESULT waveInGetDefaultDevice(UINT *puDeviceID)
 
 std::string waveInGetDeviceDescription(UINT uDeviceID)
 {
-    std::string description;
-    if (!backend().deviceDescription(uDeviceID, description))
+    WaveInDeviceInfo info;
+    if (!backend().deviceInfo(uDeviceID, info))
         return {};
-    return description;
+    return info.description;
+}
+
+std::string waveInGetDeviceName(UINT uDeviceID)
+{
+    WaveInDeviceInfo info;
+    if (!backend().deviceInfo(uDeviceID, info))
+        return {};
+    return info.name;
+}
+
+MMRESULT waveInWatchDevices(QObject *target)
+{
+    if (target && !ensureRelay())
+        return MMSYSERR_NOTSUPPORTED;
+    backend().watchDevices(QPointer<QObject>(target));
+    return MMSYSERR_NOERROR;
+}
+
+UINT waveInRefreshDevices(bool keepIds, UINT keep)
+{
+    return backend().refreshDevices(keepIds, keep);
 }
 
 std::string waveInGetUnavailableReason()

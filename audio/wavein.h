@@ -9,11 +9,12 @@
 // meanwhile is skipped). Flush them with QCoreApplication::sendPostedEvents() (no receiver)
 // or by running the event loop.
 //
-// Device ids 0..n-1 index the list taken by the latest waveInGetNumDevs(): real inputs
-// first, then monitors of outputs. The list stays as it is until the next
-// waveInGetNumDevs(), so an id read from waveInGetDevCapsA() opens that same source even if
+// Device ids 0..n-1 index the list taken by the latest waveInGetNumDevs() (real inputs
+// first, then monitors of outputs) or waveInRefreshDevices(). The list stays as it is until
+// the next of these, so an id read from waveInGetDevCapsA() opens that same source even if
 // the server's sources change in between (a source gone by then fails the open with
-// MMSYSERR_BADDEVICEID). WAVE_MAPPER always opens the server's current default source.
+// MMSYSERR_BADDEVICEID or MMSYSERR_NODRIVER). WAVE_MAPPER always opens the server's current
+// default source. waveInWatchDevices() tells when the server's sources have changed.
 
 #include <QEvent>
 #include <QPointer>
@@ -134,6 +135,9 @@ inline constexpr UINT MM_WIM_DATA = 0x3C0;
 // Afterwards calls on the handle return MMSYSERR_NODRIVER, except unprepare and close.
 // The value lies in the WM_USER range so it cannot collide with a system notice.
 inline constexpr UINT MM_WIM_DEVICELOST = 0x07C0;
+// Our own notice to the object given to waveInWatchDevices(): a source appeared on the
+// server or went away. Handle and header are null.
+inline constexpr UINT MM_WIM_DEVICESCHANGED = 0x07C1;
 
 // Capture rates the service accepts.
 inline constexpr DWORD WAVEIN_MIN_RATE = 8000;
@@ -176,13 +180,27 @@ MMRESULT waveInTakeHeldSound(HWAVEIN hwi, void *pData, UINT cbData, UINT *pcbTak
 MMRESULT waveInGetQueuedCount(HWAVEIN hwi, UINT *pCount);
 // Id of the server's default source within the current device list.
 MMRESULT waveInGetDefaultDevice(UINT *puDeviceID);
-// Full UTF-8 description of a device (szPname holds at most 31 bytes of it).
+// Full UTF-8 description of a device (szPname holds at most 31 bytes of it), also of one
+// whose source has gone; empty for an unknown id.
 std::string waveInGetDeviceDescription(UINT uDeviceID);
+// The server's own name of a device's source, which stays the same across restarts and
+// tells apart sources described alike; empty for an unknown id.
+std::string waveInGetDeviceName(UINT uDeviceID);
+// From now on target gets MM_WIM_DEVICESCHANGED (posted, as the other notices, and handed
+// over in the main thread); null stops it. One target at a time.
+MMRESULT waveInWatchDevices(QObject *target);
+// Brings the device list up to date with the server. keepIds (something is open by id): no
+// id changes its source; one whose source went stays, gone (waveInGetDevCapsA and waveInOpen
+// then fail with MMSYSERR_NODRIVER), one whose source came back under the same name is there
+// again, and new sources get the ids after the last. Otherwise a new list as
+// waveInGetNumDevs() takes, except that device `keep`, if its source went, stays as the last
+// id, gone. Returns the count; 0 when the server did not answer, and the list is unchanged.
+UINT waveInRefreshDevices(bool keepIds, UINT keep = WAVE_MAPPER);
 // Why the service has no devices (for example "Connection refused"); empty when it has some.
 std::string waveInGetUnavailableReason();
 
-// A posted wave-input notice. message is MM_WIM_OPEN, MM_WIM_CLOSE, MM_WIM_DATA or
-// MM_WIM_DEVICELOST; header is set for MM_WIM_DATA only.
+// A posted wave-input notice. message is MM_WIM_OPEN, MM_WIM_CLOSE, MM_WIM_DATA,
+// MM_WIM_DEVICELOST or MM_WIM_DEVICESCHANGED; header is set for MM_WIM_DATA only.
 class WaveInEvent final : public QEvent {
 public:
     WaveInEvent(UINT message, HWAVEIN handle, WAVEHDR *header, const QPointer<QObject> &target);

@@ -5,8 +5,10 @@
 
 #include <QPointer>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 class WaveInQueue;
 
@@ -34,14 +36,26 @@ public:
     }
 };
 
+// A device of the current list as its backend knows it.
+struct WaveInDeviceInfo {
+    std::string name;        // the server's own name of the source
+    std::string description; // whole, as the server describes it
+    bool present = true;     // false: it went away after the list was taken
+};
+
 class WaveInBackend {
 public:
     virtual ~WaveInBackend() = default;
     // Takes a new snapshot of the device list; ids 0..n-1 index it until the next one.
     virtual UINT snapshotDevices() = 0;
-    // Description of a device of the current snapshot (taking one if there is none yet);
-    // WAVE_MAPPER names the default device. False for an unknown id.
-    virtual bool deviceDescription(UINT id, std::string &description) = 0;
+    // Brings the snapshot up to date (see waveInRefreshDevices); 0 when the server did not
+    // answer, and then the snapshot stays as it was.
+    virtual UINT refreshDevices(bool keepIds, UINT keep) = 0;
+    // A device of the current snapshot (taking one if there is none yet); WAVE_MAPPER names
+    // the default device. False for an unknown id.
+    virtual bool deviceInfo(UINT id, WaveInDeviceInfo &info) = 0;
+    // Where MM_WIM_DEVICESCHANGED goes from now on (null: nowhere).
+    virtual void watchDevices(const QPointer<QObject> &target) = 0;
     virtual MMRESULT defaultDevice(UINT &id) = 0;
     virtual MMRESULT open(UINT id, WaveInQueue &queue, std::unique_ptr<WaveInSource> &source) = 0;
     virtual std::string unavailableReason() = 0;
@@ -65,3 +79,39 @@ std::uint64_t waveInNoticesRelayed();
 MMRESULT checkWaveInFormat(const WAVEFORMATEX &format);
 // Cuts a UTF-8 text to fit szPname without splitting a character.
 void copyDeviceName(const std::string &description, char (&name)[32]);
+
+// The work of refreshDevices on a backend's list, given the server's sources in list order
+// (Entry has `name` and `present`). keepIds: every id keeps its entry, a source that went
+// is marked gone, one that came back under its old name takes its old id again, and new
+// ones follow the last id. Otherwise the list becomes `current`, except that the entry of
+// id `keep`, when its source went, stays after the others marked gone.
+template <class Entry>
+void relistDevices(std::vector<Entry> &list, std::vector<Entry> current, bool keepIds, UINT keep)
+{
+    const auto find = [&current](const std::string &name) {
+        return std::find_if(current.begin(), current.end(), [&](const Entry &e) { return e.name == name; });
+    };
+    if (!keepIds) {
+        const bool keepGone = keep < list.size() && find(list[keep].name) == current.end();
+        if (keepGone) {
+            Entry kept = std::move(list[keep]);
+            kept.present = false;
+            current.push_back(std::move(kept));
+        }
+        list = std::move(current);
+        return;
+    }
+    for (Entry &entry : list) {
+        const auto it = find(entry.name);
+        entry.present = it != current.end();
+        if (entry.present) {
+            entry = std::move(*it);
+            entry.present = true;
+            current.erase(it);
+        }
+    }
+    for (Entry &entry : current) {
+        entry.present = true;
+        list.push_back(std::move(entry));
+    }
+}

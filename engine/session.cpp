@@ -768,6 +768,7 @@ void TForm1::WimClose()
 {
     InfoTimer->stop();
     DFBRecordStart->setEnabled(true);
+    TidyDeviceListWhenFree();
 }
 
 void TForm1::WimLost(HWAVEIN handle)

@@ -1,12 +1,9 @@
 #include "app/application.h"
-#include "app/devicename.h"
+#include "app/devicelist.h"
 #include "app/dialogs.h"
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-
-#include <cstring>
 
 TEST(ErrorReport, AppendsAFullStopOnlyWhenMissing)
 {
@@ -60,48 +57,25 @@ TEST(SaveDialog, ExecuteKeepsTheChosenNameAndOpensWithItNextTime)
     EXPECT_EQ(dialog.FileName, QStringLiteral("/tmp/a.mp3")); // a cancel keeps it
 }
 
-namespace {
-
-struct NameCase
+TEST(DeviceTexts, DescriptionsStayWholeAndAlikeOnesAreNumbered)
 {
-    const char *name;
-    QByteArray field; // up to 32 bytes, NUL-padded when shorter
-    QString expected;
-};
-
-void PrintTo(const NameCase &c, std::ostream *os)
-{
-    *os << c.name;
+    const QString analog = QStringLiteral("Family 17h/19h HD Audio Controller Analog Stereo");
+    const QString digital = QStringLiteral("Family 17h/19h HD Audio Controller Digital Stereo");
+    EXPECT_EQ(uniqueDeviceTexts({analog, digital}), QStringList({analog, digital}));
+    // Alike ignoring case, as a stored choice is matched; a number already taken is skipped.
+    EXPECT_EQ(uniqueDeviceTexts({QStringLiteral("USB Mic"), QStringLiteral("usb mic"), QStringLiteral("USB Mic (3)"),
+                                 QStringLiteral("USB Mic")}),
+              QStringList({QStringLiteral("USB Mic"), QStringLiteral("usb mic (2)"), QStringLiteral("USB Mic (3)"),
+                           QStringLiteral("USB Mic (4)")}));
+    EXPECT_EQ(uniqueDeviceTexts({QStringLiteral("麦克风"), QStringLiteral("麦克风")}),
+              QStringList({QStringLiteral("麦克风"), QStringLiteral("麦克风 (2)")}));
 }
 
-
-class DeviceNameTest : public testing::TestWithParam<NameCase> {};
-
-} // namespace
-
-TEST_P(DeviceNameTest, TakesUpToThirtyTwoBytesWithoutCuttingACharacter)
+TEST(DeviceTexts, AddingAtTheEndKeepsTheEarlierTexts)
 {
-    char field[32] = {};
-    std::memcpy(field, GetParam().field.constData(), size_t(std::min<qsizetype>(32, GetParam().field.size())));
-    EXPECT_EQ(deviceProductName(field, sizeof field), GetParam().expected);
+    const QStringList before = uniqueDeviceTexts({QStringLiteral("Mic"), QStringLiteral("Mic")});
+    const QStringList after = uniqueDeviceTexts({QStringLiteral("Mic"), QStringLiteral("Mic"), QStringLiteral("Mic")});
+    EXPECT_EQ(after.mid(0, 2), before);
+    EXPECT_EQ(after[2], QStringLiteral("Mic (3)"));
+    EXPECT_EQ(goneDeviceText(QStringLiteral("Mic (2)")), QStringLiteral("Mic (2)（已断开）"));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    DeviceNames, DeviceNameTest,
-    testing::Values(
-        NameCase{"ShortName", "PipeSource", QStringLiteral("PipeSource")},
-        NameCase{"AllThirtyTwoWithoutNul", QByteArray(32, 'M'), QString(32, QLatin1Char('M'))},
-        NameCase{"StopsAtTheFirstNul", QByteArray("Mic\0junk", 8), QStringLiteral("Mic")},
-        NameCase{"ChineseWhole", QStringLiteral("麦克风").toUtf8(), QStringLiteral("麦克风")},
-        // 30 ASCII bytes then a 3-byte character of which only 2 fit.
-        NameCase{"ThreeByteCharacterCut", QByteArray(30, 'a') + QStringLiteral("风").toUtf8().left(2),
-                 QString(30, QLatin1Char('a'))},
-        // 31 bytes then the lead byte of a 2-byte character.
-        NameCase{"TwoByteCharacterCut", QByteArray(31, 'b') + QStringLiteral("é").toUtf8().left(1),
-                 QString(31, QLatin1Char('b'))},
-        // 29 ASCII bytes and a whole 3-byte character fill the field exactly.
-        NameCase{"ThreeByteCharacterFitsExactly", QByteArray(29, 'c') + QStringLiteral("风").toUtf8(),
-                 QString(29, QLatin1Char('c')) + QStringLiteral("风")},
-        NameCase{"FourByteCharacterCut", QByteArray(29, 'd') + QStringLiteral("😀").toUtf8().left(3),
-                 QString(29, QLatin1Char('d'))}),
-    [](const auto &info) { return std::string(info.param.name); });

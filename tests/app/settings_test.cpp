@@ -52,7 +52,8 @@ QStringList keyLines(const QByteArray &ini)
 class SettingsTest : public FormTest {};
 
 const QStringList kFreshFile{
-    QStringLiteral("[Format]"),       QStringLiteral("Device=Virtual Mic"), QStringLiteral("SampleRate=44100 Hz"),
+    QStringLiteral("[Format]"),       QStringLiteral("Device=Virtual Mic"), QStringLiteral("DeviceName=virtual-0"),
+    QStringLiteral("SampleRate=44100 Hz"),
     QStringLiteral("Channels=Stereo"), QStringLiteral("Mode=CBR"),          QStringLiteral("Bitrate=128 kbps"),
     QStringLiteral("VBRQuality=5"),    QStringLiteral("Quality=HQ"),        QStringLiteral("[FileOutput]"),
     QStringLiteral("Enabled=1"),       QStringLiteral("TimeStamp=0"),       QStringLiteral("FileName=default.mp3"),

@@ -58,16 +58,18 @@ TEST_F(StartupTest, TwoDevicesAreListedInNumberOrderAndTheFirstIsChosen)
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
-TEST_F(StartupTest, NamesKeepUpToThirtyTwoBytesAndWholeCharacters)
+TEST_F(StartupTest, DescriptionsAreShownWholeAndAlikeOnesTellApart)
 {
-    const std::string exact(32, 'N');
-    const std::string longer = std::string(32, 'L') + "overflow";
-    // Eleven three-byte characters are 33 bytes: ten fit.
-    const std::string chinese = QStringLiteral("一二三四五六七八九十百").toStdString();
-    build({exact, longer, chinese});
-    EXPECT_EQ(form->CDevices->itemText(0), QString::fromStdString(exact));
-    EXPECT_EQ(form->CDevices->itemText(1), QString(32, QLatin1Char('L')));
-    EXPECT_EQ(form->CDevices->itemText(2), QStringLiteral("一二三四五六七八九十"));
+    const std::string analog = "Family 17h/19h HD Audio Controller Analog Stereo";
+    const std::string digital = "Family 17h/19h HD Audio Controller Digital Stereo";
+    const std::string chinese = QStringLiteral("一二三四五六七八九十百千万亿兆京").toStdString(); // 48 bytes
+    build({analog, digital, chinese, "USB Mic", "USB Mic"});
+    ASSERT_EQ(form->CDevices->count(), 5);
+    EXPECT_EQ(form->CDevices->itemText(0), QString::fromStdString(analog));
+    EXPECT_EQ(form->CDevices->itemText(1), QString::fromStdString(digital));
+    EXPECT_EQ(form->CDevices->itemText(2), QString::fromStdString(chinese));
+    EXPECT_EQ(form->CDevices->itemText(3), QStringLiteral("USB Mic"));
+    EXPECT_EQ(form->CDevices->itemText(4), QStringLiteral("USB Mic (2)"));
 }
 
 TEST_F(StartupTest, TheWindowStartsCompactIdleAndWithVoiceControlOff)

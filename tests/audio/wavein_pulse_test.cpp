@@ -7,6 +7,7 @@
 #include "common/audio_notices.h"
 #include "common/audio_tone.h"
 
+#include <QProcess>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -277,4 +278,90 @@ TEST_F(PulseWaveIn, EightBitAndStereoFormatsOpen)
         EXPECT_EQ(waveInStop(h), MMSYSERR_NOERROR);
         EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
     }
+}
+
+namespace {
+
+// A null sink loaded with pactl on the test server, unloaded again when it goes out of scope;
+// its monitor is a source both PulseAudio and PipeWire list and announce.
+class LoadedSink {
+public:
+    LoadedSink(const QString &name, const QString &description)
+    {
+        QProcess pactl;
+        pactl.start(QStringLiteral("pactl"), {QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                                              QStringLiteral("sink_name=") + name,
+                                              QStringLiteral("sink_properties=device.description=") + description});
+        if (pactl.waitForFinished(10000) && pactl.exitStatus() == QProcess::NormalExit && pactl.exitCode() == 0)
+            module_ = QString::fromUtf8(pactl.readAllStandardOutput()).trimmed();
+    }
+    ~LoadedSink() { unload(); }
+    LoadedSink(const LoadedSink &) = delete;
+    LoadedSink &operator=(const LoadedSink &) = delete;
+
+    bool loaded() const { return !module_.isEmpty(); }
+    bool unload()
+    {
+        if (module_.isEmpty())
+            return true;
+        const int status = QProcess::execute(QStringLiteral("pactl"), {QStringLiteral("unload-module"), module_});
+        module_.clear();
+        return status == 0;
+    }
+
+private:
+    QString module_;
+};
+
+// The id of the device whose whole description holds `text`, in a list refreshed now; -1 if none.
+int refreshedDeviceWith(const std::string &text)
+{
+    const UINT n = waveInRefreshDevices(false);
+    for (UINT i = 0; i < n; ++i)
+        if (waveInGetDeviceDescription(i).find(text) != std::string::npos)
+            return int(i);
+    return -1;
+}
+
+} // namespace
+
+TEST_F(PulseWaveIn, ALoadedSourceAppearsOnItsNoticeWithItsWholeDescriptionAndGoesWhenUnloaded)
+{
+    const UINT sources = waveInGetNumDevs();
+    ASSERT_GE(sources, 1u) << waveInGetUnavailableReason();
+    // Alike in their first 32 bytes, as the inputs of one sound card are.
+    const std::string analog = "Quavrel-Hotplug-HD-Audio-Controller-Analog-Stereo";
+    const std::string digital = "Quavrel-Hotplug-HD-Audio-Controller-Digital-Stereo";
+    ASSERT_EQ(refreshedDeviceWith(analog), -1);
+    WaveNoticeLog log;
+    ASSERT_EQ(waveInWatchDevices(&log), MMSYSERR_NOERROR);
+    struct Unwatch {
+        ~Unwatch() { waveInWatchDevices(nullptr); }
+    } unwatch;
+
+    LoadedSink first(QStringLiteral("quavrel_hotplug_a"), QString::fromStdString(analog));
+    LoadedSink second(QStringLiteral("quavrel_hotplug_b"), QString::fromStdString(digital));
+    ASSERT_TRUE(first.loaded());
+    ASSERT_TRUE(second.loaded());
+    // Looked for only once the server has said that its sources changed.
+    ASSERT_TRUE(waveRunUntil([&] {
+        return log.count(MM_WIM_DEVICESCHANGED) > 0 && refreshedDeviceWith(analog) >= 0
+               && refreshedDeviceWith(digital) >= 0;
+    }));
+    const int a = refreshedDeviceWith(analog);
+    const int d = refreshedDeviceWith(digital);
+    ASSERT_NE(a, d);
+    EXPECT_EQ(waveInGetDeviceDescription(UINT(a)).size(), analog.size() + std::string("Monitor of ").size());
+    EXPECT_NE(waveInGetDeviceDescription(UINT(a)), waveInGetDeviceDescription(UINT(d)));
+    EXPECT_EQ(waveInGetDeviceName(UINT(a)), "quavrel_hotplug_a.monitor");
+    EXPECT_EQ(waveInGetDeviceName(UINT(d)), "quavrel_hotplug_b.monitor");
+
+    const int before = log.count(MM_WIM_DEVICESCHANGED);
+    ASSERT_TRUE(first.unload());
+    ASSERT_TRUE(second.unload());
+    ASSERT_TRUE(waveRunUntil([&] {
+        return log.count(MM_WIM_DEVICESCHANGED) > before && refreshedDeviceWith(analog) < 0
+               && refreshedDeviceWith(digital) < 0;
+    }));
+    EXPECT_EQ(waveInRefreshDevices(false), sources);
 }

@@ -488,3 +488,70 @@ TEST_F(WaveInService, PumpCountsTimeExactlyAtOddRates)
     waveInReset(h);
     EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
 }
+
+TEST_F(WaveInService, DevicesTellTheirSourceNameAndTheWatcherHearsChanges)
+{
+    VirtualWaveIn::installNamed({{"USB Mic", "usb-a"}, {"USB Mic", "usb-b"}});
+    EXPECT_EQ(waveInGetNumDevs(), 2u);
+    EXPECT_EQ(waveInGetDeviceName(1), "usb-b");
+    EXPECT_EQ(waveInGetDeviceDescription(1), "USB Mic");
+    EXPECT_EQ(waveInGetDeviceName(2), "");
+    ASSERT_EQ(waveInWatchDevices(&log), MMSYSERR_NOERROR);
+    const int added = VirtualWaveIn::addDevice("Webcam");
+    VirtualWaveIn::removeDevice(0);
+    deliver();
+    EXPECT_EQ(log.count(MM_WIM_DEVICESCHANGED), 2);
+    // The list itself waits for a refresh.
+    EXPECT_EQ(waveInGetDeviceName(0), "usb-a");
+    ASSERT_EQ(waveInWatchDevices(nullptr), MMSYSERR_NOERROR);
+    VirtualWaveIn::removeDevice(added);
+    deliver();
+    EXPECT_EQ(log.count(MM_WIM_DEVICESCHANGED), 2);
+}
+
+TEST_F(WaveInService, ARefreshKeepingIdsMarksGoneAppendsNewAndRevivesReturning)
+{
+    VirtualWaveIn::installNamed({{"Mic", "mic"}, {"Line", "line"}});
+    HWAVEIN h = open(1);
+    VirtualWaveIn::removeDevice(0);
+    VirtualWaveIn::addDevice("USB Mic", "usb");
+    ASSERT_EQ(waveInRefreshDevices(true), 3u);
+    WAVEINCAPSA caps{};
+    EXPECT_EQ(waveInGetDevCapsA(0, &caps, sizeof(caps)), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveInGetDeviceDescription(0), "Mic"); // still named, for the list to say it went
+    HWAVEIN other = nullptr;
+    EXPECT_EQ(waveInOpen(&other, 0, &format, &log, 0, CALLBACK_WINDOW), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveInOpen(nullptr, 0, &format, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveInGetDeviceName(1), "line");
+    EXPECT_EQ(waveInGetDeviceName(2), "usb");
+    ASSERT_EQ(waveInGetDevCapsA(2, &caps, sizeof(caps)), MMSYSERR_NOERROR);
+    EXPECT_STREQ(caps.szPname, "USB Mic");
+    // The handle opened before is untouched.
+    ASSERT_EQ(waveInStart(h), MMSYSERR_NOERROR);
+    EXPECT_TRUE(VirtualWaveIn::started(h));
+    // Back under its name: the same id again, and it opens the new device.
+    const int back = VirtualWaveIn::addDevice("Mic again", "mic");
+    ASSERT_EQ(waveInRefreshDevices(true), 3u);
+    EXPECT_EQ(waveInGetDeviceDescription(0), "Mic again");
+    ASSERT_EQ(waveInOpen(&other, 0, &format, &log, 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+    EXPECT_EQ(VirtualWaveIn::deviceOf(other), back);
+    EXPECT_EQ(waveInClose(other), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInStop(h), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+}
+
+TEST_F(WaveInService, ANewListDropsGoneDevicesButTheOneToKeep)
+{
+    VirtualWaveIn::installNamed({{"Mic", "mic"}, {"Line", "line"}, {"Cam", "cam"}});
+    VirtualWaveIn::removeDevice(0);
+    VirtualWaveIn::removeDevice(1);
+    ASSERT_EQ(waveInRefreshDevices(false, 1), 2u);
+    EXPECT_EQ(waveInGetDeviceName(0), "cam");
+    EXPECT_EQ(waveInGetDeviceName(1), "line");
+    WAVEINCAPSA caps{};
+    EXPECT_EQ(waveInGetDevCapsA(1, &caps, sizeof(caps)), MMSYSERR_NODRIVER);
+    // Kept only while it is the one asked for.
+    ASSERT_EQ(waveInRefreshDevices(false, 0), 1u);
+    EXPECT_EQ(waveInGetDeviceName(0), "cam");
+    EXPECT_EQ(waveInGetNumDevs(), 1u);
+}

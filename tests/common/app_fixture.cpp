@@ -87,6 +87,16 @@ void FormTest::build(const std::vector<std::string> &names, int defaultDevice)
     form = std::make_unique<TForm1>();
 }
 
+void FormTest::buildNamed(const std::vector<std::pair<std::string, std::string>> &named, int defaultDevice)
+{
+    form.reset();
+    devices.reset();
+    // Devices uninstalls at the end of the test; the named set replaces its empty one.
+    devices = std::make_unique<VirtualWaveIn::Devices>(std::vector<std::string>{}, defaultDevice);
+    VirtualWaveIn::installNamed(named, defaultDevice);
+    form = std::make_unique<TForm1>();
+}
+
 void FormTest::closeAndDestroy()
 {
     form->close();

@@ -83,6 +83,8 @@ protected:
     ~FormTest() override;
 
     void build(const std::vector<std::string> &devices = {"Virtual Mic"}, int defaultDevice = 0);
+    // The same with the server's names of the devices: pairs of description and name.
+    void buildNamed(const std::vector<std::pair<std::string, std::string>> &devices, int defaultDevice = 0);
     // Ends the window as the program does: close, then destroy.
     void closeAndDestroy();
     // Hands every posted wave notice to its target.
