@@ -24,6 +24,37 @@ namespace {
 
 const QString kNoticeText = QStringLiteral("Quavrel：直接录制为 MP3");
 
+// Names the sound server and how to start it, in Chinese and then in English; the server's
+// own reason ("Connection refused") stays as it came. The commands stand on lines of their
+// own, so that the box's word wrap cannot cut them.
+QMessageBox::StandardButton askAgainWithoutDevice()
+{
+    const QString reason = QString::fromStdString(waveInGetUnavailableReason());
+    const QString commands = QStringLiteral("\n    pulseaudio --start\n    systemctl --user start pipewire-pulse\n");
+    const QString chinese =
+        (reason.isEmpty() ? QStringLiteral("没有找到录音设备（声音输入设备），程序无法运行。")
+                          : QStringLiteral("没有找到录音设备（声音输入设备），程序无法运行：%1").arg(reason))
+        + QStringLiteral("\n录音机通过 PulseAudio 声音服务器录音（PipeWire 桌面上是 pipewire-pulse）。"
+                         "请在终端中启动它，二者选一：")
+        + commands
+        + QStringLiteral("都未安装时，请安装 pulseaudio 软件包；声音服务器已在运行时，请接上麦克风或检查它的输入设备。"
+                         "然后点击“重试”。");
+    const QString english =
+        (reason.isEmpty() ? QStringLiteral("No recording device (sound input) was found, so Quavrel cannot run.")
+                          : QStringLiteral("No recording device (sound input) was found, so Quavrel cannot run: %1")
+                                .arg(reason))
+        + QStringLiteral("\nQuavrel records through a PulseAudio sound server (pipewire-pulse on a PipeWire "
+                         "desktop). Start it in a terminal with one of:")
+        + commands
+        + QStringLiteral("If neither is installed, install the pulseaudio package; if a server is running, plug "
+                         "in a microphone or check its inputs. Then click \"Try again\".");
+    MessageBoxRequest request{nullptr, QStringLiteral("Quavrel"), chinese + QStringLiteral("\n\n") + english,
+                              QMessageBox::Critical,
+                              {{QMessageBox::Retry, QStringLiteral("重试 / Try again")},
+                               {QMessageBox::Close, QStringLiteral("退出 / Quit")}}};
+    return showMessageBox(request);
+}
+
 template<typename W>
 W *place(W *control, int left, int top, int width, int height)
 {
@@ -322,14 +353,14 @@ void TForm1::FormCreate(QObject *)
     setpriority(PRIO_PROCESS, 0, -10);
 
     CDevices->clear();
-    const UINT count = waveInGetNumDevs();
-    if (count == 0) {
-        FStartupFailed = true;
-        const QString reason = QString::fromStdString(waveInGetUnavailableReason());
-        ShowError(nullptr, reason.isEmpty()
-                               ? QStringLiteral("没有找到录音设备（声音输入设备），程序无法运行。")
-                               : QStringLiteral("没有找到录音设备（声音输入设备），程序无法运行：%1").arg(reason));
-        return;
+    UINT count = waveInGetNumDevs();
+    // A user who starts the sound server while the box is open goes on without a restart.
+    while (count == 0) {
+        if (askAgainWithoutDevice() != QMessageBox::Retry) {
+            FStartupFailed = true;
+            return;
+        }
+        count = waveInGetNumDevs();
     }
     // Whole descriptions: two inputs of one card differ only at their ends.
     FillDeviceList(count);

@@ -40,8 +40,8 @@ class TForm1 : public TForm
 {
     Q_OBJECT
 public:
-    // Builds the window and runs FormCreate. When no input device exists, StartupFailed()
-    // is true afterwards and the window must not be shown.
+    // Builds the window and runs FormCreate. When no input device exists and the user quits
+    // the box that says so, StartupFailed() is true afterwards and the window must not be shown.
     explicit TForm1(QWidget *parent = nullptr);
     ~TForm1() override;
 

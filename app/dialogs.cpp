@@ -1,5 +1,6 @@
 #include "app/dialogs.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -51,25 +52,36 @@ OpenUrlHandler setOpenUrlHandler(OpenUrlHandler handler)
     return std::exchange(openUrlHandler(), std::move(handler));
 }
 
-void showMessageBox(const MessageBoxRequest &request)
+QMessageBox::StandardButton showMessageBox(const MessageBoxRequest &request)
 {
-    if (const MessageBoxHandler &handler = messageBoxHandler()) {
-        handler(request);
-        return;
-    }
+    if (const MessageBoxHandler &handler = messageBoxHandler())
+        return handler(request);
     // exec() runs a nested loop, so timer ticks and device notices go on meanwhile.
-    QMessageBox box(request.icon, request.title, request.text, QMessageBox::Ok, request.parent);
+    QMessageBox box(request.icon, request.title, request.text, QMessageBox::NoButton, request.parent);
+    if (request.buttons.empty())
+        box.setStandardButtons(QMessageBox::Ok);
+    for (const MessageBoxButton &b : request.buttons) {
+        box.addButton(b.button);
+        box.button(b.button)->setText(b.text);
+    }
+    if (!request.buttons.empty()) {
+        box.setDefaultButton(request.buttons.front().button);
+        // Without an escape button, a box of several buttons ignores its close button.
+        box.setEscapeButton(request.closeAnswer());
+    }
     box.exec();
+    QAbstractButton *clicked = box.clickedButton();
+    return clicked ? box.standardButton(clicked) : request.closeAnswer();
 }
 
 void ShowMessage(QWidget *parent, const QString &text)
 {
-    showMessageBox({parent, applicationTitle(), text, QMessageBox::NoIcon});
+    showMessageBox({parent, applicationTitle(), text, QMessageBox::NoIcon, {}});
 }
 
 void ShowError(QWidget *parent, const QString &text)
 {
-    showMessageBox({parent, applicationTitle(), text, QMessageBox::Critical});
+    showMessageBox({parent, applicationTitle(), text, QMessageBox::Critical, {}});
 }
 
 TSaveFileDialog::TSaveFileDialog(const SaveDialogRequest &request) : QFileDialog(request.parent, request.title)
@@ -96,7 +108,7 @@ void TSaveFileDialog::accept()
             showMessageBox({this, windowTitle(),
                             QStringLiteral("文件夹“%1”不存在。\n请检查路径是否正确。")
                                 .arg(QDir::toNativeSeparators(chosen.absolutePath())),
-                            QMessageBox::Warning});
+                            QMessageBox::Warning, {}});
             return;
         }
     }

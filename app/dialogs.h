@@ -11,8 +11,16 @@
 #include <QUrl>
 
 #include <functional>
+#include <type_traits>
+#include <vector>
 
 class QWidget;
+
+struct MessageBoxButton
+{
+    QMessageBox::StandardButton button;
+    QString text;
+};
 
 struct MessageBoxRequest
 {
@@ -20,6 +28,14 @@ struct MessageBoxRequest
     QString title;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
+    // None: a single OK. Otherwise the first is the default, and closing the box (Escape,
+    // the window's close button) answers with the last.
+    std::vector<MessageBoxButton> buttons;
+
+    QMessageBox::StandardButton closeAnswer() const
+    {
+        return buttons.empty() ? QMessageBox::Ok : buttons.back().button;
+    }
 };
 
 struct SaveDialogRequest
@@ -32,17 +48,28 @@ struct SaveDialogRequest
     bool confirmOverwrite = true;
 };
 
-using MessageBoxHandler = std::function<void(const MessageBoxRequest &)>;
+// Returns the button the box was answered with.
+using MessageBoxHandler = std::function<QMessageBox::StandardButton(const MessageBoxRequest &)>;
 // Returns the chosen file, or an empty string when the user cancelled.
 using SaveDialogHandler = std::function<QString(const SaveDialogRequest &)>;
 using OpenUrlHandler = std::function<bool(const QUrl &)>;
 
 // Each setter returns the previous handler; an empty handler restores the real one.
 MessageBoxHandler setMessageBoxHandler(MessageBoxHandler handler);
+// A handler that only looks at the boxes: each is answered as if it were closed.
+template<typename F>
+    requires std::is_void_v<std::invoke_result_t<F &, const MessageBoxRequest &>>
+MessageBoxHandler setMessageBoxHandler(F handler)
+{
+    return setMessageBoxHandler(MessageBoxHandler([handler = std::move(handler)](const MessageBoxRequest &r) mutable {
+        handler(r);
+        return r.closeAnswer();
+    }));
+}
 SaveDialogHandler setSaveDialogHandler(SaveDialogHandler handler);
 OpenUrlHandler setOpenUrlHandler(OpenUrlHandler handler);
 
-void showMessageBox(const MessageBoxRequest &request);
+QMessageBox::StandardButton showMessageBox(const MessageBoxRequest &request);
 // A plain notice captioned with the application's title.
 void ShowMessage(QWidget *parent, const QString &text);
 // An error box captioned with the application's title.

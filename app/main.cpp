@@ -18,7 +18,7 @@ int main(int argc, char **argv)
 
     auto form = std::make_unique<TForm1>();
     if (form->StartupFailed())
-        return 1; // no input device: the box has said so, and no settings are written
+        return 1; // no input device and the user quit the box: no settings are written
     form->show();
     const int status = app.exec();
     form.reset(); // FormDestroy: ends a session still open, then saves the settings

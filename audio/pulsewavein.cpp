@@ -277,8 +277,11 @@ private:
             return false;
         }
         pa_context_set_state_callback(context_.get(), onContextState, this);
+        // Autospawn stays allowed, as for other PulseAudio clients: an ordinary user without a
+        // running server then gets one (libpulse never spawns for root, and client.conf can
+        // turn it off, as the tests' does).
         if (pa_context_connect(context_.get(), server_.empty() ? nullptr : server_.c_str(),
-                               PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+                               PA_CONTEXT_NOFLAGS, nullptr) < 0) {
             reason_ = pa_strerror(pa_context_errno(context_.get()));
             context_.reset();
             return false;

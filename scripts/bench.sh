@@ -15,18 +15,8 @@ for arg in "$@"; do
 done
 
 mapfile -t wanted < <(grep -v '^\s*#' "$root/scripts/bench-packages.txt" | grep -v '^\s*$')
-missing=()
-for p in "${wanted[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing for the benchmarks: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
-"$root/scripts/setup.sh"
+"$root/scripts/install-packages.sh" "${wanted[@]}"
+"$root/scripts/setup.sh" --tests
 
 state=$(mktemp -d /tmp/quavrel-bench.XXXXXX)
 pid=$("$root/scripts/pulse-daemon.sh" "$state/pulse")
@@ -37,6 +27,7 @@ cleanup() {
 }
 trap cleanup EXIT
 export XDG_RUNTIME_DIR="$state/pulse/runtime"
+export PULSE_CLIENTCONFIG="$state/pulse/client.conf"
 export QUAVREL_BENCH_FIFO="$state/pulse/pipesrc.fifo"
 
 status=0

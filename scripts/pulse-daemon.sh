@@ -4,6 +4,7 @@
 # lives in DIR:
 #   DIR/runtime  XDG_RUNTIME_DIR for clients    DIR/pipesrc.fifo  the pipe source's input
 #   DIR/daemon.log                            DIR/daemon.pid
+#   DIR/client.conf  PULSE_CLIENTCONFIG for clients: no autospawn of a server of their own
 # With --second-pipe a second pipe source, "PipeSource2" (not the default), reads
 # DIR/pipesrc2.fifo.
 set -euo pipefail
@@ -14,6 +15,7 @@ if [ "${2:-}" = --second-pipe ]; then
 fi
 mkdir -p "$dir/runtime" "$dir/home"
 chmod 700 "$dir/runtime"
+echo "autospawn = no" > "$dir/client.conf"
 cat > "$dir/test.pa" <<PA
 .fail
 load-module module-native-protocol-unix auth-anonymous=1

@@ -3,7 +3,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUAVREL_BUILD_DIR:-$root/build}
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" --tests
 
 state=$(mktemp -d /tmp/quavrel-test.XXXXXX)
 pid=$("$root/scripts/pulse-daemon.sh" "$state/pulse" --second-pipe)
@@ -15,6 +15,8 @@ cleanup() {
 trap cleanup EXIT
 
 export XDG_RUNTIME_DIR="$state/pulse/runtime"
+# The program lets libpulse start a server for an ordinary user; tests only ever use ours.
+export PULSE_CLIENTCONFIG="$state/pulse/client.conf"
 export QUAVREL_TEST_PULSE_DIR="$state/pulse"
 export QUAVREL_TEST_FIFO="$state/pulse/pipesrc.fifo"
 # A second pipe source, not the default one, for tests of the chosen device.

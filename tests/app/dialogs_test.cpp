@@ -1,9 +1,14 @@
 #include "app/dialogs.h"
 #include "common/app_fixture.h"
 
+#include <QApplication>
 #include <QDialogButtonBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
+
+#include <functional>
 
 namespace {
 
@@ -33,7 +38,64 @@ protected:
     BoxLog boxes;
 };
 
+// Shows a real box and, once it is up, does `act` to it; returns the box's answer.
+QMessageBox::StandardButton answerRealBox(const MessageBoxRequest &request, std::function<void(QMessageBox &)> act)
+{
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            poll.stop();
+            act(*box);
+        }
+    });
+    poll.start();
+    return showMessageBox(request);
+}
+
+QAbstractButton *buttonCalled(QMessageBox &box, const QString &text)
+{
+    for (QAbstractButton *b : box.buttons())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
 } // namespace
+
+TEST(MessageBox, ARealBoxAnswersWithTheButtonChosenAndClosingItAnswersWithTheLast)
+{
+    const MessageBoxRequest request{nullptr, QStringLiteral("Quavrel"), QStringLiteral("No server"),
+                                    QMessageBox::Critical,
+                                    {{QMessageBox::Retry, QStringLiteral("重试 / Try again")},
+                                     {QMessageBox::Close, QStringLiteral("退出 / Quit")}}};
+    QString defaultText;
+    EXPECT_EQ(answerRealBox(request,
+                            [&](QMessageBox &box) {
+                                defaultText = box.defaultButton() ? box.defaultButton()->text() : QString();
+                                QAbstractButton *retry = buttonCalled(box, QStringLiteral("重试 / Try again"));
+                                retry ? retry->click() : box.done(0);
+                            }),
+              QMessageBox::Retry);
+    EXPECT_EQ(defaultText, QStringLiteral("重试 / Try again"));
+    EXPECT_EQ(answerRealBox(request, [](QMessageBox &box) { box.close(); }), QMessageBox::Close);
+    EXPECT_EQ(answerRealBox(request,
+                            [](QMessageBox &box) {
+                                QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                                QApplication::sendEvent(&box, &escape);
+                            }),
+              QMessageBox::Close);
+
+    const MessageBoxRequest plain{nullptr, QStringLiteral("Quavrel"), QStringLiteral("Note"), QMessageBox::NoIcon, {}};
+    int buttons = 0;
+    EXPECT_EQ(answerRealBox(plain,
+                            [&](QMessageBox &box) {
+                                buttons = int(box.buttons().size());
+                                box.close();
+                            }),
+              QMessageBox::Ok);
+    EXPECT_EQ(buttons, 1);
+}
 
 TEST_P(SaveDialogTest, TakesOnlyANameInAnExistingFolder)
 {
