@@ -57,7 +57,7 @@ supervise() {
     pactl load-module module-null-sink media.class=Audio/Source/Virtual sink_name="$1" \
       "sink_properties=device.description=$2" channel_map=front-left,front-right >/dev/null
     mkfifo "$3"
-    "$feeder" "$3" | pw-cat --playback --target 0 --properties "{ node.name = feed-$1 }" - &
+    "$feeder" "$3" | pw-cat --playback --rate 44100 --channels 2 --format s16 --target 0 --properties "{ node.name = feed-$1 }" - &
     children+=($!)
     local _
     for _ in $(seq 1 100); do

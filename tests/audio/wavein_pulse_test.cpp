@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -33,6 +34,13 @@ protected:
                 return int(i);
         }
         return -1;
+    }
+
+    // The amplitude a mono capture hears of a tone fed equally to both channels of the stereo
+    // source: PulseAudio averages the channels, PipeWire adds them at -3 dB each.
+    static double monoAmplitude(double fed)
+    {
+        return qEnvironmentVariable("QUAVREL_TEST_SERVER") == QStringLiteral("pipewire") ? fed * std::sqrt(2.0) : fed;
     }
 
     std::string fifo;
@@ -96,7 +104,7 @@ TEST_F(PulseWaveIn, TheCaptureComponentHearsAPacedToneExactly)
     EXPECT_EQ(std::count(sizes.begin(), sizes.end(), 4096), std::ptrdiff_t(sizes.size()));
     const WaveToneMeasure m = waveMeasureTone(tail(captured, 22050), 22050.0);
     EXPECT_NEAR(m.frequency, 1000.0, 10.0);
-    EXPECT_NEAR(m.amplitude, 10000.0, 100.0);
+    EXPECT_NEAR(m.amplitude, monoAmplitude(10000.0), 100.0);
 }
 
 TEST_F(PulseWaveIn, StopHandsBackAPartFilledBufferAndStartResumes)
@@ -115,7 +123,8 @@ TEST_F(PulseWaveIn, StopHandsBackAPartFilledBufferAndStartResumes)
         waveInGetPosition(h, &t, sizeof(t));
         return t.u.cb;
     };
-    ASSERT_TRUE(waveRunUntil([&] { return position() >= 22050 / 2; }, 20000));
+    // 0.7 s: a microphone fed through PipeWire hears the tone some 0.4 s after it is written.
+    ASSERT_TRUE(waveRunUntil([&] { return position() >= 44100 * 7 / 10; }, 20000));
     ASSERT_EQ(waveInStop(h), MMSYSERR_NOERROR);
     ASSERT_TRUE(waveRunUntil([&] { return log.count(MM_WIM_DATA) >= 1; }));
     const auto first = log.data().at(0);
@@ -126,7 +135,7 @@ TEST_F(PulseWaveIn, StopHandsBackAPartFilledBufferAndStartResumes)
     UINT queued = 0;
     waveInGetQueuedCount(h, &queued);
     EXPECT_EQ(queued, 1u);
-    EXPECT_NEAR(waveMeasureTone(tail(buffers.samples(buffers.header(0)), 4410), 22050).amplitude, 8000, 160);
+    EXPECT_NEAR(waveMeasureTone(tail(buffers.samples(buffers.header(0)), 4410), 22050).amplitude, monoAmplitude(8000), 160);
 
     ASSERT_EQ(waveInStart(h), MMSYSERR_NOERROR);
     ASSERT_TRUE(waveRunUntil([&] { return log.count(MM_WIM_DATA) >= 2; }, 20000));
@@ -134,7 +143,7 @@ TEST_F(PulseWaveIn, StopHandsBackAPartFilledBufferAndStartResumes)
     EXPECT_EQ(log.data().at(1).bytesRecorded, 44100u);
     const WaveToneMeasure m = waveMeasureTone(tail(buffers.samples(buffers.header(1)), 11025), 22050);
     EXPECT_NEAR(m.frequency, 1000.0, 10.0);
-    EXPECT_NEAR(m.amplitude, 8000.0, 80.0);
+    EXPECT_NEAR(m.amplitude, monoAmplitude(8000.0), 80.0);
     EXPECT_EQ(waveInReset(h), MMSYSERR_NOERROR);
     buffers.unprepareAll(h);
     EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);

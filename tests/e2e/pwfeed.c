@@ -2,9 +2,10 @@
  * an unbroken WAV stream on standard output for `pw-cat --playback -`.
  * Usage: quavrel_pwfeed FIFO
  * pw-cat reads its input on the sound graph's own thread: a read that waits for a writer
- * misses the graph's cycle and leaves a gap. So this side keeps the pipe to pw-cat full,
- * with silence while no writer has sound ready, and lets a writer's sound through only once
- * 100 ms of it are waiting, which covers the jitter of a writer pacing itself by a clock. */
+ * misses the graph's cycle and the sound of that cycle is lost. So this side keeps the pipe
+ * to pw-cat full (190 ms, also over a moment when this process is not scheduled), with
+ * silence while no writer has sound ready, and lets a writer's sound through only once
+ * 100 ms of it are waiting: the writer paces itself by a clock of its own. */
 #define _GNU_SOURCE /* F_SETPIPE_SZ */
 #include <errno.h>
 #include <fcntl.h>
@@ -18,7 +19,7 @@ enum {
     kChunk = 441 * kFrame,         /* 10 ms */
     kPrime = 10 * kChunk,          /* 100 ms */
     kHold = 2 * 44100 * kFrame,    /* a writer far ahead is cut off here */
-    kOutPipe = 16384               /* about 90 ms of delay to pw-cat */
+    kOutPipe = 32768
 };
 
 static unsigned char held[kHold];
@@ -90,21 +91,13 @@ int main(int argc, char **argv)
             flowing = 1;
         /* A writer that has finished leaves less than the prime: let it out after a while. */
         const int tail = heldBytes > 0 && now() - lastArrival > 0.2;
-        if ((flowing || tail) && heldBytes > 0) {
+        if ((flowing || tail) && heldBytes >= kFrame) {
             size_t n = heldBytes < kChunk ? heldBytes : kChunk;
             n -= n % kFrame;
-            if (n == 0) {
-                flowing = 0;
-                if (writeAll(silence, kChunk) < 0)
-                    return 0;
-                continue;
-            }
             if (writeAll(held, n) < 0)
                 return 0;
             memmove(held, held + n, heldBytes - n);
             heldBytes -= n;
-            if (heldBytes < kChunk && !tail)
-                flowing = 0;
         } else {
             flowing = 0;
             if (writeAll(silence, kChunk) < 0)
