@@ -5,6 +5,7 @@
 # "PID" once the PulseAudio service answers; killing PID (TERM) ends every process it started.
 #   DIR/runtime  XDG_RUNTIME_DIR for clients    DIR/pipesrc.fifo  raw s16le 44.1 kHz stereo in
 #   DIR/daemon.log                            DIR/daemon.pid
+#   DIR/server.pids  pipewire, wireplumber and pipewire-pulse
 # With --second-pipe a second microphone, "PipeSource2" (not the default), reads
 # DIR/pipesrc2.fifo. Unlike a pipe source, a microphone goes on in silence while nobody writes.
 # The FIFOs are read by quavrel_pwfeed of the build (QUAVREL_BUILD_DIR, default build/).
@@ -47,6 +48,8 @@ supervise() {
   children+=($!)
   pipewire-pulse &
   children+=($!)
+  # The sound server proper, whose CPU the benchmark counts.
+  echo "${children[@]:1}" > "$dir/server.pids"
   for _ in $(seq 1 100); do ready && break; sleep 0.1; done
   ready || { echo "pipewire-pulse does not answer" >&2; exit 1; }
 
