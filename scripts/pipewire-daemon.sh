@@ -80,12 +80,5 @@ rm -f "$dir/ready"
 supervise >"$dir/daemon.log" 2>&1 &
 pid=$!
 echo "$pid" > "$dir/daemon.pid"
-for _ in $(seq 1 150); do
-  if [ -e "$dir/ready" ]; then echo "$pid"; exit 0; fi
-  kill -0 "$pid" 2>/dev/null || break
-  sleep 0.1
-done
-echo "PipeWire test daemon did not start; log:" >&2
-cat "$dir/daemon.log" >&2
-kill "$pid" 2>/dev/null || true
-exit 1
+. "$root/scripts/daemon-lib.sh"
+daemon_await "$pid" "$dir/daemon.log" "PipeWire test daemon" test -e "$dir/ready"

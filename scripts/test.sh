@@ -9,13 +9,7 @@ export QUAVREL_BUILD_DIR=$build
 
 state=$(mktemp -d /tmp/quavrel-test.XXXXXX)
 daemon=""
-stop_daemon() {
-  [ -n "$daemon" ] || return 0
-  kill "$daemon" 2>/dev/null || true
-  # Not our child (started from a command substitution): wait until it is gone.
-  for _ in $(seq 1 50); do kill -0 "$daemon" 2>/dev/null || break; sleep 0.1; done
-  daemon=""
-}
+. "$root/scripts/daemon-lib.sh"
 cleanup() {
   stop_daemon
   rm -rf "$state"

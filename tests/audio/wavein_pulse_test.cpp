@@ -36,11 +36,17 @@ protected:
         return -1;
     }
 
+    static bool onPipeWire() { return qEnvironmentVariable("QUAVREL_TEST_SERVER") == QStringLiteral("pipewire"); }
     // The amplitude a mono capture hears of a tone fed equally to both channels of the stereo
     // source: PulseAudio averages the channels, PipeWire adds them at -3 dB each.
-    static double monoAmplitude(double fed)
+    static double monoAmplitude(double fed) { return onPipeWire() ? fed * std::sqrt(2.0) : fed; }
+
+    // A microphone fed through PipeWire hears what is written some 0.4 s later (a pipe source
+    // at once), and the sound of the test before may still be on its way: let it pass.
+    static void awaitFeed()
     {
-        return qEnvironmentVariable("QUAVREL_TEST_SERVER") == QStringLiteral("pipewire") ? fed * std::sqrt(2.0) : fed;
+        if (onPipeWire())
+            waveRunUntil([] { return false; }, 700);
     }
 
     std::string fifo;
@@ -83,6 +89,7 @@ TEST_F(PulseWaveIn, TheCaptureComponentHearsAPacedToneExactly)
 {
     WaveFifoTone tone(fifo, 1000.0, 10000.0);
     ASSERT_TRUE(tone.opened());
+    awaitFeed();
     QWidget owner;
     auto *in = new TAudioIn(&owner);
     in->SetBufferSize(4096);
@@ -111,6 +118,7 @@ TEST_F(PulseWaveIn, StopHandsBackAPartFilledBufferAndStartResumes)
 {
     WaveFifoTone tone(fifo, 1000.0, 8000.0);
     ASSERT_TRUE(tone.opened());
+    awaitFeed();
     WaveNoticeLog log;
     const WAVEFORMATEX f = wavePcmFormat(22050, 1);
     HWAVEIN h = nullptr;
@@ -123,8 +131,7 @@ TEST_F(PulseWaveIn, StopHandsBackAPartFilledBufferAndStartResumes)
         waveInGetPosition(h, &t, sizeof(t));
         return t.u.cb;
     };
-    // 0.7 s: a microphone fed through PipeWire hears the tone some 0.4 s after it is written.
-    ASSERT_TRUE(waveRunUntil([&] { return position() >= 44100 * 7 / 10; }, 20000));
+    ASSERT_TRUE(waveRunUntil([&] { return position() >= 22050 / 2; }, 20000));
     ASSERT_EQ(waveInStop(h), MMSYSERR_NOERROR);
     ASSERT_TRUE(waveRunUntil([&] { return log.count(MM_WIM_DATA) >= 1; }));
     const auto first = log.data().at(0);

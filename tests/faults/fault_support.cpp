@@ -105,6 +105,17 @@ std::string ServerFormTest::fifo()
     return qEnvironmentVariable("QUAVREL_TEST_FIFO").toStdString();
 }
 
+void ServerFormTest::drainFifo()
+{
+    const int fd = ::open(fifo().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    char sink[65536];
+    while (::read(fd, sink, sizeof sink) > 0) {
+    }
+    ::close(fd);
+}
+
 bool ServerFormTest::onPipeWire()
 {
     return qEnvironmentVariable("QUAVREL_TEST_SERVER") == QStringLiteral("pipewire");

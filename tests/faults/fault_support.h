@@ -45,6 +45,8 @@ protected:
     void openForm(const std::string &server);
     // The FIFO whose sound reaches "PipeSource" of the test command's server.
     static std::string fifo();
+    // Empties the FIFO of what earlier writers left in it while nobody read the source.
+    static void drainFifo();
     // The test command's server is PipeWire (its PulseAudio service).
     static bool onPipeWire();
 
