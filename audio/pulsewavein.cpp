@@ -591,7 +591,7 @@ void sortPulseSources(std::vector<PulseSourceEntry> &sources)
     });
 }
 
-std::size_t pulseFragmentBytes(const WAVEFORMATEX &format, std::size_t queuedBuffer)
+std::size_t pulseFragmentBytes(const WAVEFORMATEX &format, std::size_t smallestBuffer)
 {
     const std::size_t frame = std::max<std::size_t>(format.nBlockAlign, 1);
     // PipeWire's default quantum, 1024 frames at 48 kHz, in this stream's frames, rounded up:
@@ -599,7 +599,7 @@ std::size_t pulseFragmentBytes(const WAVEFORMATEX &format, std::size_t queuedBuf
     const std::size_t floorFrames = (std::size_t(format.nSamplesPerSec) * 1024 + 47999) / 48000;
     const std::size_t floor = std::max<std::size_t>(floorFrames, 1) * frame;
     const std::size_t ceiling = std::size_t(format.nAvgBytesPerSec) / 10;
-    std::size_t bytes = std::min(queuedBuffer, ceiling);
+    std::size_t bytes = std::min(smallestBuffer, ceiling);
     bytes -= bytes % frame;
     return std::max(bytes, floor);
 }
