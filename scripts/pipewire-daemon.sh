@@ -60,6 +60,7 @@ supervise() {
     pactl load-module module-null-sink media.class=Audio/Source/Virtual sink_name="$1" \
       "sink_properties=device.description=$2" channel_map=front-left,front-right >/dev/null
     mkfifo "$3"
+    # pw-cat plays standard input at its --rate, whatever the WAV header says.
     "$feeder" "$3" | pw-cat --playback --rate 44100 --channels 2 --format s16 --target 0 --properties "{ node.name = feed-$1 }" - &
     children+=($!)
     local _
