@@ -190,6 +190,9 @@ public:
     std::int32_t FQuietTicks = 0;
     // The loudest buffer since the last voice-control tick; what the tick judges.
     std::int32_t FTickPeak = 0;
+    // The monitor's buffer a tick has already judged in part (its data), and how many bytes.
+    const void *FJudgedBuffer = nullptr;
+    std::int32_t FJudgedBytes = 0;
 
     // Why the last BStartClick opened no session (empty when it did).
     QString FStartError;
@@ -223,6 +226,8 @@ private:
     // Stops the level monitor; every start and stop forgets the level measured before it.
     void StopMonitor();
     void ResetLevel();
+    // Adds the part of the monitor's buffer that has come in since the last tick to FTickPeak.
+    void TakeFillingLevel();
     void SwitchVoiceControlOff();
     void ReleaseSessionBuffer(WAVEHDR *header);
     // Queues the session's eight buffers of `bytes` on FWaveIn; the first failure's code.

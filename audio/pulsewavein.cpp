@@ -395,6 +395,8 @@ public:
             return MMSYSERR_NOMEM;
         pa_stream_set_state_callback(stream_.get(), onStreamState, this);
         pa_stream_set_read_callback(stream_.get(), onStreamRead, this);
+        // No buffer is queued yet: the floor, raised to the buffer size once one is (corked
+        // still when the caller queues before it starts, as the recording does).
         fragment_ = pulseFragmentBytes(f, 0);
         attr_.maxlength = std::uint32_t(-1);
         attr_.tlength = std::uint32_t(-1);
@@ -446,17 +448,19 @@ public:
 
     void bufferQueued(std::size_t bytes) override
     {
-        // fragment_ is only touched on the owner's thread; lock only when it must shrink.
-        const std::size_t wanted = pulseFragmentBytes(queue_.format(), bytes);
-        if (wanted >= fragment_ || closed_)
+        // The fields are only touched on the owner's thread; lock only to change the stream.
+        smallestBuffer_ = std::min(smallestBuffer_, bytes);
+        const std::size_t wanted = pulseFragmentBytes(queue_.format(), smallestBuffer_);
+        if (wanted == fragment_ || closed_)
             return;
         PulseService::Lock lock(service_);
         if (!stream_ || pa_stream_get_state(stream_.get()) != PA_STREAM_READY)
             return;
         fragment_ = wanted;
         attr_.fragsize = std::uint32_t(wanted);
+        // pipewire-pulse makes this the node's latency again. Taking effect later is fine:
+        // until then fragments are merely of the old size.
         OperationPtr op(pa_stream_set_buffer_attr(stream_.get(), &attr_, nullptr, nullptr));
-        // Taking effect later is fine; until then fragments are merely larger.
     }
 
     void stateChanged()
@@ -527,6 +531,7 @@ private:
     StreamPtr stream_;
     pa_buffer_attr attr_{};
     std::size_t fragment_ = 0;
+    std::size_t smallestBuffer_ = SIZE_MAX;
     bool connected_ = false;
     bool closed_ = false;
 };
@@ -660,9 +665,12 @@ void sortPulseSources(std::vector<PulseSourceEntry> &sources)
 std::size_t pulseFragmentBytes(const WAVEFORMATEX &format, std::size_t smallestBuffer)
 {
     const std::size_t frame = std::max<std::size_t>(format.nBlockAlign, 1);
-    std::size_t bytes = std::size_t(format.nAvgBytesPerSec) / 100;
-    if (smallestBuffer > 0)
-        bytes = std::min(bytes, smallestBuffer);
+    // PipeWire's default quantum, 1024 frames at 48 kHz, in this stream's frames, rounded up:
+    // a stream asking for less drags every stream of the desktop down to a smaller quantum.
+    const std::size_t floorFrames = (std::size_t(format.nSamplesPerSec) * 1024 + 47999) / 48000;
+    const std::size_t floor = std::max<std::size_t>(floorFrames, 1) * frame;
+    const std::size_t ceiling = std::size_t(format.nAvgBytesPerSec) / 10;
+    std::size_t bytes = std::min(smallestBuffer, ceiling);
     bytes -= bytes % frame;
-    return std::max(bytes, frame);
+    return std::max(bytes, floor);
 }

@@ -30,6 +30,7 @@ struct PulseSourceEntry {
 // order (the order they appeared in), so ids do not depend on the order of the reply.
 void sortPulseSources(std::vector<PulseSourceEntry> &sources);
 
-// Fragment size asked of the server: 10 ms of sound, less when a smaller buffer is queued,
-// so a buffer is never held back waiting for the rest of a fragment. Whole frames, at least one.
+// Fragment size asked of the server: about one queued buffer (the smallest so far; 0 = none
+// yet), so the server wakes the program once per buffer and no more, at most 100 ms and never
+// below PipeWire's default quantum (21.3 ms). Whole frames.
 std::size_t pulseFragmentBytes(const WAVEFORMATEX &format, std::size_t smallestBuffer);

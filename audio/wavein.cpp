@@ -581,6 +581,19 @@ MMRESULT waveInGetQueuedCount(HWAVEIN hwi, UINT *pCount)
     return MMSYSERR_NOERROR;
 }
 
+MMRESULT waveInGetFilling(HWAVEIN hwi, LPWAVEHDR *ppwh, UINT *pcbRecorded)
+{
+    auto h = handles().find(hwi);
+    if (!h)
+        return MMSYSERR_INVALHANDLE;
+    if (!ppwh || !pcbRecorded)
+        return MMSYSERR_INVALPARAM;
+    std::size_t recorded = 0;
+    *ppwh = h->queue->filling(recorded);
+    *pcbRecorded = UINT(recorded);
+    return MMSYSERR_NOERROR;
+}
+
 MMRESULT waveInGetDefaultDevice(UINT *puDeviceID)
 {
     if (!puDeviceID)

@@ -178,6 +178,10 @@ MMRESULT waveInGetDroppedBytes(HWAVEIN hwi, std::uint64_t *pBytes);
 MMRESULT waveInTakeHeldSound(HWAVEIN hwi, void *pData, UINT cbData, UINT *pcbTaken);
 // Buffers added and not yet handed back.
 MMRESULT waveInGetQueuedCount(HWAVEIN hwi, UINT *pCount);
+// The buffer being filled now and how many of its bytes hold sound so far (null and 0 when
+// none is). Those bytes stay as they are while the buffer is queued, so the owner may read
+// them on its own thread; the rest of the buffer is still being written.
+MMRESULT waveInGetFilling(HWAVEIN hwi, LPWAVEHDR *ppwh, UINT *pcbRecorded);
 // Id of the server's default source within the current device list.
 MMRESULT waveInGetDefaultDevice(UINT *puDeviceID);
 // Full UTF-8 description of a device (szPname holds at most 31 bytes of it), also of one

@@ -169,6 +169,13 @@ UINT WaveInQueue::queuedCount() const
     return count_;
 }
 
+WAVEHDR *WaveInQueue::filling(std::size_t &recorded) const
+{
+    std::lock_guard lock(mutex_);
+    recorded = head_ ? head_->dwBytesRecorded : 0;
+    return head_;
+}
+
 std::uint64_t WaveInQueue::droppedBytes() const
 {
     std::lock_guard lock(mutex_);

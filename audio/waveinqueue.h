@@ -39,6 +39,8 @@ public:
     // once the queue no longer runs; returns how much.
     std::size_t takeHeld(void *data, std::size_t bytes);
     UINT queuedCount() const;
+    // The buffer at the head of the queue and its bytes recorded so far (null when none).
+    WAVEHDR *filling(std::size_t &recorded) const;
     std::uint64_t droppedBytes() const;
     std::uint64_t positionBytes() const;
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every benchmark (build/bench/bench_*) against a private PulseAudio
-# daemon whose pipe source the recording benchmark feeds; extra args select by name.
+# daemon whose pipe source the recording benchmark feeds, and bench_recording again against a
+# private PipeWire (its virtual microphone fed the same way); extra args select by name.
 #   scripts/bench.sh                 all of them
 #   scripts/bench.sh recording       only bench_recording
-#   scripts/bench.sh --readme        bench_recording, and its table rewritten into README.md
+#   scripts/bench.sh --readme        bench_recording, and its tables (both servers) rewritten into README.md
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUAVREL_BUILD_DIR:-$root/build}
@@ -19,33 +20,49 @@ mapfile -t wanted < <(grep -v '^\s*#' "$root/scripts/bench-packages.txt" | grep 
 "$root/scripts/setup.sh" --tests
 
 state=$(mktemp -d /tmp/quavrel-bench.XXXXXX)
-pid=$("$root/scripts/pulse-daemon.sh" "$state/pulse")
+daemon=""
+. "$root/scripts/daemon-lib.sh"
 cleanup() {
-  kill "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
+  stop_daemon
   rm -rf "$state"
 }
 trap cleanup EXIT
-export XDG_RUNTIME_DIR="$state/pulse/runtime"
-export PULSE_CLIENTCONFIG="$state/pulse/client.conf"
-export QUAVREL_BENCH_FIFO="$state/pulse/pipesrc.fifo"
+export QUAVREL_BUILD_DIR=$build
+
+# Runs the selected benchmarks against the server whose state is in DIR; the recording
+# benchmark, which measures the server too, on each server, the others once.
+run_benchmarks() { # SERVER DIR PIDS FIRST
+  export XDG_RUNTIME_DIR="$2/runtime" PULSE_CLIENTCONFIG="$2/client.conf"
+  export QUAVREL_BENCH_FIFO="$2/pipesrc.fifo"
+  export QUAVREL_BENCH_SERVER=$1 QUAVREL_BENCH_SERVER_PIDS=$3
+  local bench name args
+  for bench in "$build"/bench/bench_*; do
+    [ -x "$bench" ] && [ -f "$bench" ] || continue
+    name=$(basename "$bench")
+    if [ ${#names[@]} -gt 0 ] && [[ ! " ${names[*]} " == *" ${name#bench_} "* && ! " ${names[*]} " == *" $name "* ]]; then
+      continue
+    fi
+    [ "$name" = bench_recording ] || [ "$4" = 1 ] || continue
+    echo "== $name on $1"
+    args=()
+    [ "$name" = bench_recording ] && [ "$readme" -eq 1 ] && args=(--table "$state/table-$1.md")
+    "$bench" "${args[@]}" || status=1
+  done
+}
 
 status=0
 shopt -s nullglob
-for bench in "$build"/bench/bench_*; do
-  [ -x "$bench" ] && [ -f "$bench" ] || continue
-  name=$(basename "$bench")
-  if [ ${#names[@]} -gt 0 ] && [[ ! " ${names[*]} " == *" ${name#bench_} "* && ! " ${names[*]} " == *" $name "* ]]; then
-    continue
-  fi
-  echo "== $name"
-  args=()
-  [ "$name" = bench_recording ] && [ "$readme" -eq 1 ] && args=(--table "$state/table.md")
-  "$bench" "${args[@]}" || status=1
-done
+daemon=$("$root/scripts/pulse-daemon.sh" "$state/pulse")
+run_benchmarks PulseAudio "$state/pulse" "$daemon" 1
+stop_daemon
+daemon=$("$root/scripts/pipewire-daemon.sh" "$state/pipewire")
+run_benchmarks PipeWire "$state/pipewire" "$(cat "$state/pipewire/server.pids")" 0
+stop_daemon
 
 if [ "$readme" -eq 1 ]; then
-  [ -s "$state/table.md" ] || { echo "no table was written" >&2; exit 1; }
+  [ -s "$state/table-PulseAudio.md" ] && [ -s "$state/table-PipeWire.md" ] \
+    || { echo "no table was written for one of the servers" >&2; exit 1; }
+  { cat "$state/table-PulseAudio.md"; echo; cat "$state/table-PipeWire.md"; } > "$state/table.md"
   # The table lives between two marker lines; everything else in the README stays as it is.
   awk -v table="$state/table.md" '
     /<!-- bench-table:begin -->/ { print; while ((getline line < table) > 0) print line; skip = 1; next }

@@ -30,12 +30,6 @@ pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --log-target=st
   -F "$dir/test.pa" >"$dir/daemon.log" 2>&1 &
 pid=$!
 echo "$pid" > "$dir/daemon.pid"
-for _ in $(seq 1 100); do
-  if pactl info >/dev/null 2>&1; then echo "$pid"; exit 0; fi
-  kill -0 "$pid" 2>/dev/null || break
-  sleep 0.1
-done
-echo "PulseAudio test daemon did not start; log:" >&2
-cat "$dir/daemon.log" >&2
-kill "$pid" 2>/dev/null || true
-exit 1
+answers() { pactl info >/dev/null 2>&1; }
+. "$(dirname "$0")/daemon-lib.sh"
+daemon_await "$pid" "$dir/daemon.log" "PulseAudio test daemon" answers

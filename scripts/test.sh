@@ -1,28 +1,46 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test against a private PulseAudio daemon.
+# Sets up, builds and runs every test against a private PulseAudio daemon, then the tests that
+# talk to a sound server (label "server") again against a private PipeWire.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUAVREL_BUILD_DIR:-$root/build}
+export QUAVREL_BUILD_DIR=$build
 "$root/scripts/setup.sh" --tests
 
 state=$(mktemp -d /tmp/quavrel-test.XXXXXX)
-pid=$("$root/scripts/pulse-daemon.sh" "$state/pulse" --second-pipe)
+daemon=""
+. "$root/scripts/daemon-lib.sh"
 cleanup() {
-  kill "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
+  stop_daemon
   rm -rf "$state"
 }
 trap cleanup EXIT
 
-export XDG_RUNTIME_DIR="$state/pulse/runtime"
-# The program lets libpulse start a server for an ordinary user; tests only ever use ours.
-export PULSE_CLIENTCONFIG="$state/pulse/client.conf"
-export QUAVREL_TEST_PULSE_DIR="$state/pulse"
-export QUAVREL_TEST_FIFO="$state/pulse/pipesrc.fifo"
-# A second pipe source, not the default one, for tests of the chosen device.
-export QUAVREL_TEST_FIFO2="$state/pulse/pipesrc2.fifo"
 export QUAVREL_TEST_OUTPUT="${QUAVREL_TEST_OUTPUT:-$build/test-output}"
 export QT_QPA_PLATFORM=offscreen
 mkdir -p "$QUAVREL_TEST_OUTPUT"
-cd "$build"
-ctest --output-on-failure "$@"
+
+# Points the tests at the server whose state is in DIR: its FIFOs feed the default source
+# ("PipeSource") and a second one, not the default ("PipeSource2").
+use_server() { # NAME DIR
+  export QUAVREL_TEST_SERVER=$1
+  export XDG_RUNTIME_DIR="$2/runtime"
+  # The program lets libpulse start a server for an ordinary user; tests only ever use ours.
+  export PULSE_CLIENTCONFIG="$2/client.conf"
+  export QUAVREL_TEST_PULSE_DIR=$2
+  export QUAVREL_TEST_FIFO="$2/pipesrc.fifo"
+  export QUAVREL_TEST_FIFO2="$2/pipesrc2.fifo"
+}
+
+status=0
+daemon=$("$root/scripts/pulse-daemon.sh" "$state/pulse" --second-pipe)
+use_server pulseaudio "$state/pulse"
+echo "== Every test, on PulseAudio"
+(cd "$build" && ctest --output-on-failure "$@") || status=1
+stop_daemon
+
+daemon=$("$root/scripts/pipewire-daemon.sh" "$state/pipewire" --second-pipe)
+use_server pipewire "$state/pipewire"
+echo "== Sound-server tests, on PipeWire"
+(cd "$build" && ctest --output-on-failure -L server "$@") || status=1
+exit "$status"

@@ -52,16 +52,48 @@ bool TForm1::AudioIn1BufferFilled(void *Buffer, std::int32_t &Size)
     if (peak.hi > FMaxSample)
         FMaxSample = peak.hi;
     FLevel = peak.level;
-    // The voice-control tick judges the loudest buffer since the last tick, not the last one.
-    if (FLevel > FTickPeak)
-        FTickPeak = FLevel;
+    // The voice-control tick judges the loudest buffer since the last tick, not the last one,
+    // and not again the part of this one an earlier tick judged while it was being filled.
+    std::int32_t tickLevel = FLevel;
+    if (Buffer == FJudgedBuffer) {
+        const std::int32_t judged = std::min(FJudgedBytes / 2, n);
+        tickLevel = measureSamples(static_cast<const std::int16_t *>(Buffer) + judged, n - judged).level;
+        FJudgedBuffer = nullptr;
+        FJudgedBytes = 0;
+    }
+    if (tickLevel > FTickPeak)
+        FTickPeak = tickLevel;
     return true;
+}
+
+void TForm1::TakeFillingLevel()
+{
+    // The server hands sound over in fragments of a whole monitor buffer (93 ms), so a
+    // buffer completes up to that much after its first sound: the tick also hears the part
+    // that has come in, and reacts no later than with small fragments.
+    if (!AudioIn1->Capturing)
+        return;
+    WAVEHDR *filling = nullptr;
+    UINT recorded = 0;
+    if (waveInGetFilling(AudioIn1->WaveHandle(), &filling, &recorded) != MMSYSERR_NOERROR || !filling)
+        return;
+    const std::int32_t from = filling->lpData == FJudgedBuffer ? FJudgedBytes / 2 : 0;
+    const std::int32_t samples = std::int32_t(recorded / 2);
+    if (samples <= from)
+        return;
+    const SamplePeak peak = measureSamples(reinterpret_cast<const std::int16_t *>(filling->lpData) + from, samples - from);
+    if (peak.level > FTickPeak)
+        FTickPeak = peak.level;
+    FJudgedBuffer = filling->lpData;
+    FJudgedBytes = samples * 2;
 }
 
 void TForm1::ResetLevel()
 {
     FLevel = 0;
     FTickPeak = 0;
+    FJudgedBuffer = nullptr;
+    FJudgedBytes = 0;
 }
 
 void TForm1::StopMonitor()

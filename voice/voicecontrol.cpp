@@ -42,6 +42,7 @@ void TForm1::Timer2Timer(QObject *)
 
     // Judged on the loudest buffer since the last tick, measured since the monitor last
     // started (a start clears it): a level left over from before never counts as sound.
+    TakeFillingLevel();
     const bool sound = SpinEdit1->Value() < FTickPeak;
     FTickPeak = 0;
 

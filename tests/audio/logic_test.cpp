@@ -71,7 +71,7 @@ void PrintTo(const FragmentCase &c, std::ostream *os)
 
 class PulseFragment : public testing::TestWithParam<FragmentCase> {};
 
-TEST_P(PulseFragment, NeverMoreThanOneBufferAndWholeFrames)
+TEST_P(PulseFragment, OneBufferInWholeFramesBetweenTheQuantumAndATenth)
 {
     const FragmentCase &c = GetParam();
     WAVEFORMATEX f{};
@@ -83,12 +83,17 @@ TEST_P(PulseFragment, NeverMoreThanOneBufferAndWholeFrames)
     EXPECT_EQ(pulseFragmentBytes(f, c.smallest), c.expected);
 }
 
+// The floor is 1024 frames at 48 kHz in the stream's own frames, rounded up: 470.4 frames at
+// 22050 Hz become 471, 170.7 at 8000 Hz become 171.
 INSTANTIATE_TEST_SUITE_P(Edges, PulseFragment,
-                         testing::Values(FragmentCase{"TenMsWhenNoBufferYet", 22050, 1, 0, 440},
-                                         FragmentCase{"TenMsBelowABigBuffer", 48000, 2, 4096, 1920},
-                                         FragmentCase{"SmallBufferWins", 48000, 2, 512, 512},
-                                         FragmentCase{"OddBufferRoundedToFrames", 44100, 2, 1023, 1020},
-                                         FragmentCase{"AtLeastOneFrame", 8000, 2, 2, 4}),
+                         testing::Values(FragmentCase{"TheQuantumWhenNoBufferYet", 22050, 1, 0, 942},
+                                         FragmentCase{"TheMonitorsWholeBuffer", 22050, 1, 4096, 4096},
+                                         FragmentCase{"AnEncoderChunkAt48kHz", 48000, 2, 4608, 4608},
+                                         FragmentCase{"AnEncoderChunkAt8kHz", 8000, 1, 1152, 1152},
+                                         FragmentCase{"TheQuantumUnderASmallBuffer", 48000, 2, 512, 4096},
+                                         FragmentCase{"TheQuantumAt8kHzRoundsUp", 8000, 1, 2, 342},
+                                         FragmentCase{"OddBufferRoundedToFrames", 44100, 2, 4611, 4608},
+                                         FragmentCase{"ATenthOfASecondAtMost", 44100, 2, 176400, 17640}),
                          [](const auto &info) { return std::string(info.param.edge); });
 
 struct FormatCase {

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -34,6 +35,19 @@ protected:
                 return int(i);
         }
         return -1;
+    }
+
+    static bool onPipeWire() { return qEnvironmentVariable("QUAVREL_TEST_SERVER") == QStringLiteral("pipewire"); }
+    // The amplitude a mono capture hears of a tone fed equally to both channels of the stereo
+    // source: PulseAudio averages the channels, PipeWire adds them at -3 dB each.
+    static double monoAmplitude(double fed) { return onPipeWire() ? fed * std::sqrt(2.0) : fed; }
+
+    // A microphone fed through PipeWire hears what is written some 0.4 s later (a pipe source
+    // at once), and the sound of the test before may still be on its way: let it pass.
+    static void awaitFeed()
+    {
+        if (onPipeWire())
+            waveRunUntil([] { return false; }, 700);
     }
 
     std::string fifo;
@@ -76,6 +90,7 @@ TEST_F(PulseWaveIn, TheCaptureComponentHearsAPacedToneExactly)
 {
     WaveFifoTone tone(fifo, 1000.0, 10000.0);
     ASSERT_TRUE(tone.opened());
+    awaitFeed();
     QWidget owner;
     auto *in = new TAudioIn(&owner);
     in->SetBufferSize(4096);
@@ -97,13 +112,14 @@ TEST_F(PulseWaveIn, TheCaptureComponentHearsAPacedToneExactly)
     EXPECT_EQ(std::count(sizes.begin(), sizes.end(), 4096), std::ptrdiff_t(sizes.size()));
     const WaveToneMeasure m = waveMeasureTone(tail(captured, 22050), 22050.0);
     EXPECT_NEAR(m.frequency, 1000.0, 10.0);
-    EXPECT_NEAR(m.amplitude, 10000.0, 100.0);
+    EXPECT_NEAR(m.amplitude, monoAmplitude(10000.0), 100.0);
 }
 
 TEST_F(PulseWaveIn, StopHandsBackAPartFilledBufferAndStartResumes)
 {
     WaveFifoTone tone(fifo, 1000.0, 8000.0);
     ASSERT_TRUE(tone.opened());
+    awaitFeed();
     WaveNoticeLog log;
     const WAVEFORMATEX f = wavePcmFormat(22050, 1);
     HWAVEIN h = nullptr;
@@ -127,7 +143,7 @@ TEST_F(PulseWaveIn, StopHandsBackAPartFilledBufferAndStartResumes)
     UINT queued = 0;
     waveInGetQueuedCount(h, &queued);
     EXPECT_EQ(queued, 1u);
-    EXPECT_NEAR(waveMeasureTone(tail(buffers.samples(buffers.header(0)), 4410), 22050).amplitude, 8000, 160);
+    EXPECT_NEAR(waveMeasureTone(tail(buffers.samples(buffers.header(0)), 4410), 22050).amplitude, monoAmplitude(8000), 160);
 
     ASSERT_EQ(waveInStart(h), MMSYSERR_NOERROR);
     ASSERT_TRUE(waveRunUntil([&] { return log.count(MM_WIM_DATA) >= 2; }, 20000));
@@ -135,7 +151,7 @@ TEST_F(PulseWaveIn, StopHandsBackAPartFilledBufferAndStartResumes)
     EXPECT_EQ(log.data().at(1).bytesRecorded, 44100u);
     const WaveToneMeasure m = waveMeasureTone(tail(buffers.samples(buffers.header(1)), 11025), 22050);
     EXPECT_NEAR(m.frequency, 1000.0, 10.0);
-    EXPECT_NEAR(m.amplitude, 8000.0, 80.0);
+    EXPECT_NEAR(m.amplitude, monoAmplitude(8000.0), 80.0);
     EXPECT_EQ(waveInReset(h), MMSYSERR_NOERROR);
     buffers.unprepareAll(h);
     EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);

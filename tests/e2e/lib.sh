@@ -16,6 +16,12 @@ e2e_require_second_source() {
   E2E_SECOND_SOURCE=PipeSource2
 }
 
+# Seconds from a write into the FIFO until the program can hear it: on PipeWire the sound
+# goes through a feeder's buffer and a player into a virtual microphone.
+e2e_feed_delay() {
+  if [ "${QUAVREL_TEST_SERVER:-}" = pipewire ]; then echo 0.5; else echo 0; fi
+}
+
 e2e_require_tools() {
   local tool
   for tool in "$@"; do

@@ -76,11 +76,16 @@ void CountedFeeder::run()
     FDone = true;
 }
 
-void PulseFormTest::SetUp()
+void ServerFormTest::SetUp()
+{
+    ASSERT_TRUE(qEnvironmentVariableIsSet("QUAVREL_TEST_FIFO")) << "run the tests through scripts/test.sh";
+    openForm("");
+}
+
+void ServerFormTest::openForm(const std::string &server)
 {
     ASSERT_FALSE(VirtualWaveIn::installed());
-    ASSERT_TRUE(daemon.started());
-    pulseWaveInSetServer(daemon.server());
+    pulseWaveInSetServer(server);
     form = std::make_unique<TForm1>();
     ASSERT_FALSE(form->StartupFailed());
     SelectByText(form->CDevices, QStringLiteral("PipeSource"));
@@ -88,20 +93,47 @@ void PulseFormTest::SetUp()
     form->EOutFile->setText(QStringLiteral("take.mp3"));
 }
 
-void PulseFormTest::TearDown()
+void ServerFormTest::TearDown()
 {
     form.reset();
     VirtualWaveIn::deliverNotices();
     pulseWaveInSetServer("");
 }
 
-bool PulseFormTest::startRecording()
+std::string ServerFormTest::fifo()
+{
+    return qEnvironmentVariable("QUAVREL_TEST_FIFO").toStdString();
+}
+
+void ServerFormTest::drainFifo()
+{
+    const int fd = ::open(fifo().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    char sink[65536];
+    while (::read(fd, sink, sizeof sink) > 0) {
+    }
+    ::close(fd);
+}
+
+bool ServerFormTest::onPipeWire()
+{
+    return qEnvironmentVariable("QUAVREL_TEST_SERVER") == QStringLiteral("pipewire");
+}
+
+void PulseFormTest::SetUp()
+{
+    ASSERT_TRUE(daemon.started());
+    openForm(daemon.server());
+}
+
+bool ServerFormTest::startRecording()
 {
     form->DFBRecordStart->click();
     return waveRunUntil([&] { return form->FRecording && !form->DFBRecordStart->isEnabled(); }, 10000);
 }
 
-std::uint64_t PulseFormTest::positionBytes() const
+std::uint64_t ServerFormTest::positionBytes() const
 {
     MMTIME t{};
     t.wType = TIME_BYTES;
@@ -110,14 +142,14 @@ std::uint64_t PulseFormTest::positionBytes() const
     return t.u.cb;
 }
 
-std::uint64_t PulseFormTest::droppedBytes() const
+std::uint64_t ServerFormTest::droppedBytes() const
 {
     std::uint64_t dropped = ~0ull;
     waveInGetDroppedBytes(form->FWaveIn, &dropped);
     return dropped;
 }
 
-bool PulseFormTest::waitIdle(int timeoutMs)
+bool ServerFormTest::waitIdle(int timeoutMs)
 {
     return waveRunUntil([&] { return !form->FRecording && form->DFBRecordStart->isEnabled(); }, timeoutMs);
 }

@@ -34,12 +34,21 @@ private:
     std::thread FThread;
 };
 
-// The window listing a private daemon's sources, recording its pipe source to take.mp3.
-class PulseFormTest : public testing::Test
+// The window listing a sound server's sources, recording its "PipeSource" to take.mp3: the
+// server of the test command (scripts/test.sh), PulseAudio or PipeWire.
+class ServerFormTest : public testing::Test
 {
 protected:
     void SetUp() override;
     void TearDown() override;
+    // The window on `server` ("" = the test command's); false with the reason in a failure.
+    void openForm(const std::string &server);
+    // The FIFO whose sound reaches "PipeSource" of the test command's server.
+    static std::string fifo();
+    // Empties the FIFO of what earlier writers left in it while nobody read the source.
+    static void drainFifo();
+    // The test command's server is PipeWire (its PulseAudio service).
+    static bool onPipeWire();
 
     // Record clicked; true once the device has opened and sound comes in.
     bool startRecording();
@@ -52,8 +61,16 @@ protected:
     WorkDir work;
     BoxLog boxes;
     DesktopLog desktop;
-    WavePrivateDaemon daemon;
     std::unique_ptr<TForm1> form;
+};
+
+// The same window over a PulseAudio daemon of the test's own, which it may kill.
+class PulseFormTest : public ServerFormTest
+{
+protected:
+    void SetUp() override;
+
+    WavePrivateDaemon daemon;
 };
 
 // Resident pages of this process, from /proc/self/statm, in bytes.

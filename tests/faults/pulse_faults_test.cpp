@@ -9,7 +9,9 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
 
 namespace {
 
@@ -102,11 +104,47 @@ TEST_F(PulseSessionFault, TheDaemonKilledMidRecordingEndsTheSessionAndKeepsTheFi
     EXPECT_GE(mp3.sampleFrames(), kRate / 2 - kFrameSamples);
 }
 
-TEST_F(PulseSessionFault, AGuiThreadBusyForASecondLosesNothing)
+namespace {
+
+// The test command's own server, PulseAudio or PipeWire.
+class ServerSession : public ServerFormTest
 {
+};
+
+// The span of the tone in a decoded take, from its first loud sample to its last, and the
+// longest quiet stretch within it, away from its ends: the encoder blurs the tone's onset and
+// end over a frame or two.
+struct ToneSpan {
+    std::size_t length = 0;
+    std::size_t longestQuiet = 0;
+};
+
+ToneSpan toneSpan(const std::vector<std::int16_t> &left)
+{
+    constexpr int kQuiet = 200;
+    ToneSpan span;
+    const auto loud = [](std::int16_t s) { return std::abs(s) >= kQuiet; };
+    const auto first = std::size_t(std::find_if(left.begin(), left.end(), loud) - left.begin());
+    const auto last = std::size_t(left.rend() - std::find_if(left.rbegin(), left.rend(), loud));
+    if (first >= last)
+        return span;
+    span.length = last - first;
+    std::size_t quietRun = 0;
+    for (std::size_t i = first + 2 * kFrameSamples; i + 2 * kFrameSamples < last; ++i) {
+        quietRun = loud(left[i]) ? 0 : quietRun + 1;
+        span.longestQuiet = std::max(span.longestQuiet, quietRun);
+    }
+    return span;
+}
+
+} // namespace
+
+TEST_F(ServerSession, AGuiThreadBusyForASecondLosesNothing)
+{
+    drainFifo();
     ASSERT_TRUE(startRecording());
     const std::uint64_t total = 4 * kRate;
-    CountedFeeder feeder(daemon.fifo(), 440, 9000, total);
+    CountedFeeder feeder(fifo(), 440, 9000, total);
     ASSERT_TRUE(feeder.opened());
     ASSERT_TRUE(waveRunUntil([&] { return positionBytes() >= kRate * 4 * 3 / 2; }, 20000));
     // Held up by work of its own, not waiting: no event is handled for a whole second.
@@ -118,8 +156,13 @@ TEST_F(PulseSessionFault, AGuiThreadBusyForASecondLosesNothing)
     ASSERT_TRUE(waveRunUntil([&] { return feeder.done() && positionBytes() >= total * 4; }, 20000))
         << positionBytes() << " of " << total * 4;
     EXPECT_EQ(feeder.framesWritten(), total);
+    // A microphone, unlike a pipe, goes on after its writer: the end of the tone comes a
+    // moment after the writer's, past the feeder's buffer.
+    if (onPipeWire())
+        waveRunUntil([] { return false; }, 700);
     EXPECT_EQ(droppedBytes(), 0u);
-    EXPECT_EQ(positionBytes(), total * 4);
+    if (!onPipeWire())
+        EXPECT_EQ(positionBytes(), total * 4);
     form->stop->click();
     ASSERT_TRUE(waitIdle());
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.lastText().toStdString();
@@ -127,15 +170,12 @@ TEST_F(PulseSessionFault, AGuiThreadBusyForASecondLosesNothing)
     const DecodedMp3 mp3 = decodeMp3File(work.file(QStringLiteral("take.mp3")).toStdString());
     ASSERT_TRUE(mp3.ok) << mp3.error;
     EXPECT_GE(mp3.sampleFrames(), total);
-    EXPECT_LE(mp3.sampleFrames(), total + 2 * kFrameSamples);
-    // The tone runs unbroken: no stretch of silence where the thread was held.
-    const std::vector<std::int16_t> left = leftChannel(mp3);
-    std::size_t quietRun = 0, longestQuiet = 0;
-    for (std::size_t i = 2 * kFrameSamples; i + 2 * kFrameSamples < left.size(); ++i) {
-        quietRun = std::abs(left[i]) < 200 ? quietRun + 1 : 0;
-        longestQuiet = std::max(longestQuiet, quietRun);
-    }
-    EXPECT_LT(longestQuiet, 50u) << "a gap in the recording";
+    if (!onPipeWire())
+        EXPECT_LE(mp3.sampleFrames(), total + 2 * kFrameSamples);
+    // The whole tone, unbroken: no stretch of silence where the thread was held.
+    const ToneSpan span = toneSpan(leftChannel(mp3));
+    EXPECT_NEAR(double(span.length), double(total), 2.0 * kFrameSamples);
+    EXPECT_LT(span.longestQuiet, 50u) << "a gap in the recording";
 }
 
 namespace {

@@ -351,7 +351,8 @@ TEST_F(VoiceTest, AFailedStartSwitchesVoiceControlOffBeforeItsOneBox)
 
 TEST_F(VoiceTest, AFailedStartWhilePausedLeavesThePausedRecordingAndShowsOneBox)
 {
-    form->SpinEdit3->setValue(0); // without pre-roll the pause stops the monitor and a tick restarts it
+    // Without pre-roll the pause closes the monitor, and the next tick has to start it again.
+    form->SpinEdit3->setValue(0);
     voiceOn(true, false);
     record();
     click(form->pasue);
@@ -413,3 +414,47 @@ TEST_F(VoiceTest, AnEnvironmentTestThatCannotStartTheMonitorSaysSo)
 }
 
 } // namespace
+
+// ---- the monitor's buffer being filled ----------------------------------------------------
+
+namespace {
+
+// Half a monitor buffer of one sample value: sound that has come in, its buffer not complete.
+void feedHalf(TForm1 &form, std::int16_t value)
+{
+    VirtualWaveIn::setSignal(0, VirtualWaveIn::constant(value));
+    VirtualWaveIn::pumpFrames(form.AudioIn1->WaveHandle(), 1024);
+    VirtualWaveIn::deliverNotices();
+}
+
+} // namespace
+
+TEST_F(VoiceTest, ATickHearsSoundThatHasComeInBeforeItsBufferIsComplete)
+{
+    voiceOn(true, true, 1000, 10);
+    tick();
+    feedHalf(*form, 6000);
+    EXPECT_EQ(form->FLevel, 0) << "no buffer is complete yet";
+    tick();
+    EXPECT_TRUE(form->FRecording);
+}
+
+TEST_F(VoiceTest, ThePartOfABufferOneTickJudgedIsNotJudgedAgainButTheRestIs)
+{
+    voiceOn(false, true, 1000, 10);
+    record();
+    feedHalf(*form, 6000);
+    tick();
+    EXPECT_EQ(form->FQuietTicks, 0);
+    feedHalf(*form, 0); // completes the buffer: loud first half, quiet second
+    EXPECT_EQ(form->FLevel, 6000) << "the meter shows the whole buffer";
+    tick();
+    EXPECT_EQ(form->FQuietTicks, 1);
+
+    feedHalf(*form, 0);
+    tick();
+    EXPECT_EQ(form->FQuietTicks, 2);
+    feedHalf(*form, 6000); // completes a buffer whose quiet half was judged already
+    tick();
+    EXPECT_EQ(form->FQuietTicks, 0);
+}
