@@ -22,6 +22,10 @@ chmod 700 "$dir/runtime"
 # Never start a server of the desktop's on a client's behalf.
 echo "autospawn = no" > "$dir/home/.config/pulse/client.conf"
 cp "$dir/home/.config/pulse/client.conf" "$dir/client.conf"
+# No Bluetooth: its monitor loads WirePlumber's logind module, which fails where no systemd
+# runs (a fresh root, a container), and WirePlumber then quits.
+mkdir -p "$dir/home/.config/wireplumber/bluetooth.lua.d"
+echo "bluez_monitor.enabled = false" > "$dir/home/.config/wireplumber/bluetooth.lua.d/80-no-bluetooth.lua"
 export XDG_RUNTIME_DIR="$dir/runtime" HOME="$dir/home" XDG_CONFIG_HOME="$dir/home/.config"
 unset PULSE_SERVER DISPLAY WAYLAND_DISPLAY
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/runtime/bus"
