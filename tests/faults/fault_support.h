@@ -41,7 +41,7 @@ class ServerFormTest : public testing::Test
 protected:
     void SetUp() override;
     void TearDown() override;
-    // The window on `server` ("" = the test command's); false with the reason in a failure.
+    // The window on `server` ("" = the test command's); a failed assertion says what went wrong.
     void openForm(const std::string &server);
     // The FIFO whose sound reaches "PipeSource" of the test command's server.
     static std::string fifo();
