@@ -5,7 +5,9 @@
  * misses the graph's cycle and the sound of that cycle is lost. So this side keeps the pipe
  * to pw-cat full (190 ms, also over a moment when this process is not scheduled), with
  * silence while no writer has sound ready, and lets a writer's sound through only once
- * 100 ms of it are waiting: the writer paces itself by a clock of its own. */
+ * 100 ms of it are waiting: the writer paces itself by a clock of its own.
+ * A player that stops taking sound for a while is reported on standard error (the test
+ * server's log): the writers' sound then waits in the FIFO and their writes fail. */
 #define _GNU_SOURCE /* F_SETPIPE_SZ */
 #include <errno.h>
 #include <fcntl.h>
@@ -25,8 +27,11 @@ enum {
 static unsigned char held[kHold];
 static size_t heldBytes;
 
+static double now(void);
+
 static int writeAll(const unsigned char *p, size_t n)
 {
+    const double start = now();
     while (n > 0) {
         const ssize_t w = write(STDOUT_FILENO, p, n);
         if (w < 0 && errno == EINTR)
@@ -36,6 +41,9 @@ static int writeAll(const unsigned char *p, size_t n)
         p += w;
         n -= (size_t)w;
     }
+    const double stalled = now() - start;
+    if (stalled > 0.5)
+        fprintf(stderr, "quavrel_pwfeed: the player took nothing for %.1f s\n", stalled);
     return 0;
 }
 

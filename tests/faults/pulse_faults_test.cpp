@@ -154,7 +154,7 @@ TEST_F(ServerSession, AGuiThreadBusyForASecondLosesNothing)
     while (busy.elapsed() < 1000)
         spin = spin + 1;
     ASSERT_TRUE(waveRunUntil([&] { return feeder.done() && positionBytes() >= total * 4; }, 20000))
-        << positionBytes() << " of " << total * 4;
+        << positionBytes() << " of " << total * 4 << " bytes, " << feeder.framesWritten() << " frames fed";
     EXPECT_EQ(feeder.framesWritten(), total);
     // A microphone, unlike a pipe, goes on after its writer: the end of the tone comes a
     // moment after the writer's, past the feeder's buffer.
@@ -172,10 +172,13 @@ TEST_F(ServerSession, AGuiThreadBusyForASecondLosesNothing)
     EXPECT_GE(mp3.sampleFrames(), total);
     if (!onPipeWire())
         EXPECT_LE(mp3.sampleFrames(), total + 2 * kFrameSamples);
-    // The whole tone, unbroken: no stretch of silence where the thread was held.
+    // The whole tone, unbroken: no stretch of silence where the thread was held. A hold that
+    // cost sound would cost a good part of its second; on PipeWire the player feeding the
+    // virtual microphone may itself miss a graph cycle (~20 ms) while one of the two cores
+    // spins here, a gap in the test's source, not in the recording.
     const ToneSpan span = toneSpan(leftChannel(mp3));
     EXPECT_NEAR(double(span.length), double(total), 2.0 * kFrameSamples);
-    EXPECT_LT(span.longestQuiet, 50u) << "a gap in the recording";
+    EXPECT_LT(span.longestQuiet, onPipeWire() ? std::size_t(kRate / 10) : 50u) << "a gap in the recording";
 }
 
 namespace {
