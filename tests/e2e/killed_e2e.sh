@@ -26,6 +26,8 @@ fail() { echo "FAIL: $*"; exit 1; }
 
 # The writer keeps to the clock (a fixed schedule, so the time its commands take does not
 # slow it down): silence until tone.on appears, then a 1 kHz tone, counting the tone's chunks.
+# The count is renamed into place: read between the truncation and the write of a plain
+# redirection, it would be empty.
 sox -n -r 44100 -c 2 -b 16 -e signed-integer -t raw chunk.raw synth 0.1 sine 1000 vol 0.5
 head -c "$(stat -c %s chunk.raw)" /dev/zero > silence.raw
 (
@@ -33,7 +35,7 @@ head -c "$(stat -c %s chunk.raw)" /dev/zero > silence.raw
   next=${EPOCHREALTIME/./}
   n=0
   while :; do
-    if [ -e tone.on ]; then cat chunk.raw >&3; n=$((n + 1)); echo "$n" > tone.count; else cat silence.raw >&3; fi
+    if [ -e tone.on ]; then cat chunk.raw >&3; n=$((n + 1)); echo "$n" > tone.next; mv -f tone.next tone.count; else cat silence.raw >&3; fi
     next=$((next + 100000))
     d=$((next - ${EPOCHREALTIME/./}))
     if [ "$d" -gt 0 ]; then sleep "$(printf '0.%06d' "$d")"; fi
@@ -78,6 +80,6 @@ freq=$(echo "$stats" | awk '/Rough[[:space:]]+frequency/ { print $3 }')
 awk -v f="$freq" 'BEGIN { exit !(f > 900 && f < 1100) }' || fail "no 1 kHz tone: $stats"
 [ ! -e recorder.ini ] || fail "recorder.ini written by a killed program"
 leftovers=$(ls -A | grep -v -x -e default.mp3 -e decoded.raw -e tone.raw -e chunk.raw -e silence.raw \
-  -e tone.on -e tone.count -e app.log || true)
+  -e tone.on -e tone.count -e tone.next -e app.log || true)
 [ -z "$leftovers" ] || fail "left behind: $leftovers"
 echo "ok"

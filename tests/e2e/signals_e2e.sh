@@ -30,13 +30,15 @@ fail() { echo "FAIL: $*"; [ -f app.log ] && cat app.log; exit 1; }
 sox -n -r 44100 -c 2 -b 16 -e signed-integer -t raw "$work/chunk.raw" synth 0.1 sine 1000 vol 0.5
 head -c "$(stat -c %s "$work/chunk.raw")" /dev/zero > "$work/silence.raw"
 # Silence until tone.on appears, then the tone, counting its chunks; paced by the clock. It
-# runs in a process group of its own, so that a cat blocked on the FIFO goes with it.
+# runs in a process group of its own, so that a cat blocked on the FIFO goes with it. The
+# count is renamed into place: read between the truncation and the write of a plain
+# redirection, it would be empty.
 cat > "$work/writer.sh" <<'WRITER'
 exec 3>"$1"
 next=${EPOCHREALTIME/./}
 n=0
 while :; do
-  if [ -e tone.on ]; then cat ../chunk.raw >&3; n=$((n + 1)); echo "$n" > tone.count; else cat ../silence.raw >&3; fi
+  if [ -e tone.on ]; then cat ../chunk.raw >&3; n=$((n + 1)); echo "$n" > tone.next; mv -f tone.next tone.count; else cat ../silence.raw >&3; fi
   next=$((next + 100000))
   d=$((next - ${EPOCHREALTIME/./}))
   if [ "$d" -gt 0 ]; then sleep "$(printf '0.%06d' "$d")"; fi
