@@ -24,8 +24,8 @@ public:
     explicit SessionFileError(const QString &message);
 };
 
-// The session's output file: created or truncated for writing, readable by others meanwhile,
-// with a 64-bit count of the bytes written.
+// The session's output file: an ordinary file, created or truncated for writing, readable by
+// others meanwhile, with a 64-bit count of the bytes written.
 class TOutFile
 {
 public:
@@ -37,7 +37,8 @@ public:
     // Opens `path` for writing, creating it when it does not exist; with `exclusive` it fails
     // when the file exists. An existing file is emptied only by Truncate, once the caller is
     // sure to use it. The file stays locked (flock) while open: a file another session
-    // writes fails with errorCode() EWOULDBLOCK. On failure returns false with the system's
+    // writes fails with errorCode() EWOULDBLOCK. A name that is no ordinary file fails with
+    // notOrdinaryFile(), and its open never waits. On failure returns false with the system's
     // reason in errorText() and its code in errorCode().
     bool Create(const QString &path, bool exclusive = false);
     bool Truncate();
@@ -60,6 +61,8 @@ public:
     std::uint64_t Size() const { return FSize; }
     const QString &FileName() const { return FPath; }
     const QString &errorText() const { return FError; }
+    // The last Create failed because the name is a FIFO, a device or a socket, not a file.
+    bool notOrdinaryFile() const { return FNotOrdinary; }
     int errorCode() const { return FErrno; }
 
 private:
@@ -68,6 +71,7 @@ private:
 
     int FFd = -1;
     bool FCreatedNew = false;
+    bool FNotOrdinary = false;
     std::uint64_t FSize = 0;
     QString FPath;
     QString FError;
