@@ -6,6 +6,7 @@
 #include "common/mp3decode.h"
 #include "engine/session.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -219,6 +220,81 @@ TEST_F(SeamTest, AVoiceContinueEncodesThePauseRingThenGoesOnWithoutAGap)
     EXPECT_LE(encoded[gaps[0]], pumped - 1500 * kRate / 1000);
     EXPECT_GT(encoded[gaps[0]] + 4608, pumped - 1500 * kRate / 1000);
     EXPECT_GT(encoded[gaps[0]], encoded[gaps[0] - 1]);
+}
+
+// ---- the pre-roll changed while voice control listens ------------------------------------
+
+struct LengthChange
+{
+    const char *name;
+    int fromMs, toMs;
+};
+
+class PreRollChange : public SeamTest, public testing::WithParamInterface<LengthChange> {};
+
+TEST_P(PreRollChange, TakesEffectAtTheNextTickKeepingWhatWasHeard)
+{
+    const LengthChange &c = GetParam();
+    form->SpinEdit3->setValue(c.fromMs);
+    voiceOn(true, false, 40000, 10);
+    run(3000);
+    ASSERT_EQ(state(), TForm1::kStateMonitoring);
+    form->SpinEdit3->setValue(c.toMs);
+    tick();
+    const std::uint64_t atChange = handled();
+    pump(1000); // no tick between
+    const std::uint64_t before = handled();
+    form->SpinEdit1->setValue(-1);
+    tick();
+    ASSERT_TRUE(form->FRecording);
+    run(300);
+    stopRecording();
+
+    // What the ring held at the change, as far as the new length has room for it, and all
+    // that came after.
+    const std::uint64_t kept = std::uint64_t(std::min(c.fromMs, c.toMs)) * kRate / 1000;
+    const std::uint64_t room = std::uint64_t(c.toMs) * kRate / 1000;
+    ASSERT_FALSE(encoded.empty());
+    EXPECT_EQ(encoded.front(), before - std::min(room, kept + (before - atChange)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Voice, PreRollChange,
+                         testing::Values(LengthChange{"Grows", 500, 3000}, LengthChange{"Shrinks", 1500, 500}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(SeamTest, APreRollSetToZeroWhileListeningRecordsFromTheTrigger)
+{
+    voiceOn(true, false, 40000, 10);
+    run(3000);
+    ASSERT_TRUE(form->FPreRolling);
+    form->SpinEdit3->setValue(0);
+    tick();
+    EXPECT_FALSE(form->FPreRolling);
+    EXPECT_EQ(VirtualWaveIn::handles(0).size(), 1u); // the monitor alone
+    form->SpinEdit1->setValue(-1);
+    tick();
+    ASSERT_TRUE(form->FRecording);
+    run(300);
+    stopRecording();
+    ASSERT_FALSE(encoded.empty());
+    EXPECT_EQ(encoded.front(), 0u); // the first frame of the device opened at the trigger
+}
+
+TEST_F(PreRollTest, APreRollChangedInAListeningPauseIsTheOneItKeeps)
+{
+    voiceOn(true, true, 1000, 0);
+    tone(1500, 2000);
+    ASSERT_TRUE(paused());
+    ASSERT_TRUE(form->FPreRolling);
+    form->SpinEdit3->setValue(0);
+    run(1000);
+    EXPECT_FALSE(form->FPreRolling);
+    EXPECT_FALSE(VirtualWaveIn::started(form->FWaveIn)); // a plain pause
+    form->SpinEdit3->setValue(3000);
+    run(1000);
+    EXPECT_TRUE(form->FPreRolling);
+    EXPECT_EQ(form->FPreRoll.Capacity(), 3000u);
+    EXPECT_TRUE(paused());
 }
 
 // ---- what has no pre-roll ---------------------------------------------------------------
