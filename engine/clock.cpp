@@ -56,20 +56,21 @@ QString formatFileSize(std::uint64_t bytes)
 void TForm1::pasueClick(QObject *)
 {
     const bool listening = FRecording && VoiceMayEndPause() && PreRollMs() > 0;
-    if (listening) {
-        // Sound may end this pause, and what comes before that sound belongs in the file:
-        // the device goes on into the pre-roll ring. Up to the click it is encoded: the
-        // stop hands back the buffer being filled, and the flush encodes it with the rest.
+    if (FRecording) {
+        // The device hands back the buffer it was filling; encoded now, the file and the
+        // clock hold everything up to the click.
         waveInStop(FWaveIn);
         FlushWaveNotices();
-        if (FRecording) {
-            FPreRoll.Reset(PreRollMs(), FSessionRate, FBlockAlign);
-            FPreRolling = true;
-            waveInStart(FWaveIn);
-        }
-    } else if (FRecording) {
-        // The device hands back the buffer it was filling; WimData encodes it and queues it again.
-        waveInStop(FWaveIn);
+        // A write that failed meanwhile has ended the session, with its report.
+        if (!FRecording)
+            return;
+    }
+    if (listening) {
+        // Sound may end this pause, and what comes before that sound belongs in the file:
+        // the device goes on into the pre-roll ring.
+        FPreRoll.Reset(PreRollMs(), FSessionRate, FBlockAlign);
+        FPreRolling = true;
+        waveInStart(FWaveIn);
     }
     // A monitor that may hear the end of the pause keeps listening, to what comes from now on.
     if (AudioIn1->Capturing && listening)

@@ -297,6 +297,33 @@ TEST_F(PreRollTest, APreRollChangedInAListeningPauseIsTheOneItKeeps)
     EXPECT_TRUE(paused());
 }
 
+// ---- the clock ---------------------------------------------------------------------------
+
+class ClockAfterVoicePauses : public PreRollTest, public testing::WithParamInterface<int> {};
+
+TEST_P(ClockAfterVoicePauses, ShowsTheLengthOfTheFile)
+{
+    form->SpinEdit3->setValue(GetParam());
+    voiceOn(true, true, 1000, 1);
+    for (int i = 0; i < 3; ++i) {
+        // Pauses come anywhere between two refreshes of the clock.
+        tone(1500 + 130 * unsigned(i), 3500);
+        ASSERT_TRUE(paused());
+        EXPECT_EQ(form->LTimeActive->text(), formatElapsed(std::uint32_t(form->FEncodedFrames / kRate)));
+    }
+    tone(1500, 500);
+    ASSERT_EQ(state(), TForm1::kStateRecording);
+    stopRecording();
+    const DecodedMp3 mp3 = decodeMp3File(work.file(QStringLiteral("take.mp3")).toStdString());
+    ASSERT_TRUE(mp3.ok) << mp3.error;
+    EXPECT_GE(mp3.sampleFrames(), form->FEncodedFrames);
+    EXPECT_LT(mp3.sampleFrames(), form->FEncodedFrames + kRate / 10);
+    EXPECT_EQ(form->LTimeActive->text(), formatElapsed(std::uint32_t(form->FEncodedFrames / kRate)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Voice, ClockAfterVoicePauses, testing::Values(1500, 0),
+                         [](const auto &info) { return info.param ? std::string("WithPreRoll") : std::string("WithoutPreRoll"); });
+
 // ---- what has no pre-roll ---------------------------------------------------------------
 
 TEST_F(PreRollTest, WithPreRollOffVoiceControlOpensTheDeviceOnlyAtTheTrigger)
