@@ -54,10 +54,10 @@ OpenUrlHandler setOpenUrlHandler(OpenUrlHandler handler)
     return std::exchange(openUrlHandler(), std::move(handler));
 }
 
-QMessageBox::StandardButton showMessageBox(const MessageBoxRequest &shown)
+QMessageBox::StandardButton showMessageBox(const MessageBoxRequest &asked)
 {
-    MessageBoxRequest request = shown;
-    request.text = fitBoxText(shown.text, shown.parent);
+    MessageBoxRequest request = asked;
+    request.text = fitBoxText(asked.text, asked.parent);
     if (const MessageBoxHandler &handler = messageBoxHandler())
         return handler(request);
     // exec() runs a nested loop, so timer ticks and device notices go on meanwhile.
