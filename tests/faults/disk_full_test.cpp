@@ -51,6 +51,17 @@ protected:
         return true;
     }
 
+    // Sound until the session ends; it ends with the one report of the full disk.
+    void expectEndedByTheFullDisk()
+    {
+        for (int i = 0; i < 10 && form->FRecording; ++i)
+            pump(100);
+        EXPECT_FALSE(form->FRecording);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_TRUE(boxes.lastText().startsWith(QStringLiteral("I/O error %1").arg(ENOSPC))) << boxes.lastText().toStdString();
+        deliver();
+    }
+
     std::unique_ptr<SmallFilesystem> small;
 };
 
@@ -103,12 +114,7 @@ TEST_F(DiskFullTest, AStartOnAFullDiskReportsOnceAndLeavesNoEmptyFile)
     filler.close();
     VirtualWaveIn::setSignal(0, VirtualWaveIn::sine(660, 10000));
     record();
-    for (int i = 0; i < 10 && form->FRecording; ++i)
-        pump(100);
-    EXPECT_FALSE(form->FRecording);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_TRUE(boxes.lastText().startsWith(QStringLiteral("I/O error %1").arg(ENOSPC))) << boxes.lastText().toStdString();
-    deliver();
+    expectEndedByTheFullDisk();
     EXPECT_TRUE(form->DFBRecordStart->isEnabled());
     EXPECT_FALSE(work.exists(QStringLiteral("small/take.mp3")));
 }
@@ -131,12 +137,7 @@ TEST_F(DiskFullTest, ADiskFillingUpDuringThePreRollsFlushLeavesAClockOfWhatTheFi
     ASSERT_GT(form->FPreRoll.Milliseconds(), 29000u);
     form->SpinEdit1->setValue(-1);
     form->Timer2Timer(); // 30 s of pre-roll do not fit in 64 KiB
-    for (int i = 0; i < 10 && form->FRecording; ++i)
-        pump(100);
-    EXPECT_FALSE(form->FRecording);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_TRUE(boxes.lastText().startsWith(QStringLiteral("I/O error %1").arg(ENOSPC))) << boxes.lastText().toStdString();
-    deliver();
+    expectEndedByTheFullDisk();
 
     const DecodedMp3 mp3 = decodeMp3File(work.file(QStringLiteral("small/take.mp3")).toStdString());
     ASSERT_TRUE(mp3.ok) << mp3.error;
