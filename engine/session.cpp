@@ -116,9 +116,6 @@ bool TOutFile::Truncate()
 {
     if (FFd < 0)
         return false;
-    struct stat info{};
-    if (::fstat(FFd, &info) == 0 && !S_ISREG(info.st_mode))
-        return true; // a device or a pipe has nothing to empty
     int r;
     do {
         r = ::ftruncate(FFd, 0);
@@ -137,15 +134,9 @@ void TOutFile::Write(const void *data, std::size_t size)
     WriteAll(data, size, std::nullopt);
 }
 
-bool TOutFile::WriteAt(std::uint64_t offset, const void *data, std::size_t size)
+void TOutFile::WriteAt(std::uint64_t offset, const void *data, std::size_t size)
 {
-    if (FFd >= 0) {
-        struct stat info{};
-        if (::fstat(FFd, &info) == 0 && !S_ISREG(info.st_mode))
-            return false;
-    }
     WriteAll(data, size, offset);
-    return true;
 }
 
 void TOutFile::WriteAll(const void *data, std::size_t size, std::optional<std::uint64_t> at)

@@ -45,9 +45,8 @@ public:
     // Appends all of `data`; throws SessionFileError on the first failure.
     void Write(const void *data, std::size_t size);
     // Writes all of `data` over the file's bytes from `offset` on, leaving its end and the
-    // append position alone. A pipe or a device has no going back: false, nothing written.
-    // Throws SessionFileError on failure.
-    bool WriteAt(std::uint64_t offset, const void *data, std::size_t size);
+    // append position alone. Throws SessionFileError on failure.
+    void WriteAt(std::uint64_t offset, const void *data, std::size_t size);
     // False when the system reports a failure at the close (some file systems only find out
     // then that the data cannot be kept), with the reason in errorText().
     bool Close();
