@@ -378,45 +378,29 @@ INSTANTIATE_TEST_SUITE_P(Session, NothingWrittenTest, testing::Bool(),
 
 namespace {
 
-// Opens the FIFO for reading while it lives, after `delayMs`: at once, as the reader a
-// recording could go to, or late, to free a window stuck in the open (the test then fails
-// instead of hanging).
-class FifoReader
+// Opens the FIFO's reading end after three seconds unless it ends first: that frees a window
+// stuck in opening the FIFO for writing, so that the test fails instead of hanging.
+class FifoRescue
 {
 public:
-    FifoReader(const QString &path, int delayMs)
-        : FThread([this, native = QFile::encodeName(path), delayMs] {
-              std::unique_lock lock(FMutex);
-              FChange.wait_for(lock, std::chrono::milliseconds(delayMs), [this] { return FStop; });
-              FFd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-              FTried = true;
-              FChange.notify_all();
-              FChange.wait(lock, [this] { return FStop; });
+    explicit FifoRescue(const QString &path)
+        : FThread([native = QFile::encodeName(path)](std::stop_token stop) {
+              std::mutex mutex;
+              std::condition_variable_any never;
+              std::unique_lock lock(mutex);
+              never.wait_for(lock, stop, std::chrono::seconds(3), [] { return false; });
+              if (stop.stop_requested())
+                  return;
+              const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+              never.wait(lock, stop, [] { return false; });
+              if (fd >= 0)
+                  ::close(fd);
           })
     {
-        std::unique_lock lock(FMutex);
-        if (delayMs == 0)
-            FChange.wait(lock, [this] { return FTried; });
-    }
-    ~FifoReader()
-    {
-        {
-            std::lock_guard lock(FMutex);
-            FStop = true;
-        }
-        FChange.notify_all();
-        FThread.join();
-        if (FFd >= 0)
-            ::close(FFd);
     }
 
 private:
-    std::mutex FMutex;
-    std::condition_variable FChange;
-    bool FStop = false;
-    bool FTried = false;
-    int FFd = -1;
-    std::thread FThread;
+    std::jthread FThread;
 };
 
 std::shared_ptr<void> makeFifo(const QString &path)
@@ -445,7 +429,7 @@ TEST_P(OddNameTest, IsRefusedAtOnceWithABoxNamingIt)
 {
     const QString path = work.file(QStringLiteral("take.mp3"));
     const std::shared_ptr<void> kept = GetParam().make(path);
-    const FifoReader rescue(path, 3000);
+    const FifoRescue rescue(path);
     form->show();
     QElapsedTimer took;
     took.start();
@@ -465,9 +449,12 @@ INSTANTIATE_TEST_SUITE_P(
     Session, OddNameTest,
     testing::Values(OddName{"FifoNobodyReads", makeFifo},
                     OddName{"FifoWithAReader",
-                            [](const QString &path) -> std::shared_ptr<void> {
+                            [](const QString &path) {
                                 makeFifo(path);
-                                return std::make_shared<FifoReader>(path, 0);
+                                const int reader = ::open(QFile::encodeName(path).constData(),
+                                                          O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+                                EXPECT_GE(reader, 0);
+                                return std::shared_ptr<void>(nullptr, [reader](void *) { ::close(reader); });
                             }},
                     OddName{"Socket",
                             [](const QString &path) -> std::shared_ptr<void> {
@@ -493,7 +480,7 @@ TEST_F(SessionTest, AFifoNamedForAVoiceStartSwitchesVoiceControlOffWithOneBox)
 {
     const QString path = work.file(QStringLiteral("take.mp3"));
     makeFifo(path);
-    const FifoReader rescue(path, 3000);
+    const FifoRescue rescue(path);
     ASSERT_GT(form->SpinEdit3->Value(), 0);
     form->CheckBox1->setChecked(true);
     form->SpinEdit1->setValue(-1); // the first tick starts, from the pre-roll's capture
