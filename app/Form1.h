@@ -182,8 +182,9 @@ public:
     DWORD FMp3BufferSize = 0;
     TOutFile FOutFile;
     bool FFileOutput = false;
-    std::uint32_t FStartTick = 0;
-    std::uint32_t FLastInfoTick = 0;
+    // Sample frames of the session whose MP3 bytes reached the file (all the encoder took,
+    // with file output off): the clock shows their length, pauses and pre-rolls included.
+    std::uint64_t FEncodedFrames = 0;
     std::int32_t FMinSample = 0;
     std::int32_t FMaxSample = 0;
     std::int32_t FLevel = 0;
@@ -239,12 +240,12 @@ private:
     // Opens the chosen device into the pre-roll ring, or keeps a paused session's running into it.
     void StartPreRoll();
     void StopPreRoll();
-    // Encodes what the ring holds ahead of the live sound; returns its length in ms.
-    std::uint32_t EncodePreRoll();
+    // Encodes what the ring holds ahead of the live sound.
+    void EncodePreRoll();
     // Hands the notices the wave devices have posted so far to their targets now.
     static void FlushWaveNotices();
-    // The clock starts with `heldMs` of sound already in the file.
-    void StartClock(std::uint32_t heldMs);
+    // Shows the clock of the session just opened and keeps it refreshed.
+    void StartClock();
     void EncodeSamples(const char *data, DWORD bytes);
     void EncodeAndWrite(const WAVEHDR &header);
     void WriteMp3(DWORD bytes);

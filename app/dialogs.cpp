@@ -1,5 +1,7 @@
 #include "app/dialogs.h"
 
+#include "app/boxtext.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
@@ -52,12 +54,16 @@ OpenUrlHandler setOpenUrlHandler(OpenUrlHandler handler)
     return std::exchange(openUrlHandler(), std::move(handler));
 }
 
-QMessageBox::StandardButton showMessageBox(const MessageBoxRequest &request)
+QMessageBox::StandardButton showMessageBox(const MessageBoxRequest &asked)
 {
+    MessageBoxRequest request = asked;
+    request.text = fitBoxText(asked.text, asked.parent);
     if (const MessageBoxHandler &handler = messageBoxHandler())
         return handler(request);
     // exec() runs a nested loop, so timer ticks and device notices go on meanwhile.
     QMessageBox box(request.icon, request.title, request.text, QMessageBox::NoButton, request.parent);
+    // A name that looks like markup is shown as it is.
+    box.setTextFormat(Qt::PlainText);
     if (request.buttons.empty())
         box.setStandardButtons(QMessageBox::Ok);
     for (const MessageBoxButton &b : request.buttons) {

@@ -56,20 +56,21 @@ QString formatFileSize(std::uint64_t bytes)
 void TForm1::pasueClick(QObject *)
 {
     const bool listening = FRecording && VoiceMayEndPause() && PreRollMs() > 0;
-    if (listening) {
-        // Sound may end this pause, and what comes before that sound belongs in the file:
-        // the device goes on into the pre-roll ring. Up to the click it is encoded: the
-        // stop hands back the buffer being filled, and the flush encodes it with the rest.
+    if (FRecording) {
+        // The device hands back the buffer it was filling; encoded now, the file and the
+        // clock hold everything up to the click.
         waveInStop(FWaveIn);
         FlushWaveNotices();
-        if (FRecording) {
-            FPreRoll.Reset(PreRollMs(), FSessionRate, FBlockAlign);
-            FPreRolling = true;
-            waveInStart(FWaveIn);
-        }
-    } else if (FRecording) {
-        // The device hands back the buffer it was filling; WimData encodes it and queues it again.
-        waveInStop(FWaveIn);
+        // A write that failed meanwhile has ended the session, with its report.
+        if (!FRecording)
+            return;
+    }
+    if (listening) {
+        // Sound may end this pause, and what comes before that sound belongs in the file:
+        // the device goes on into the pre-roll ring.
+        FPreRoll.Reset(PreRollMs(), FSessionRate, FBlockAlign);
+        FPreRolling = true;
+        waveInStart(FWaveIn);
     }
     // A monitor that may hear the end of the pause keeps listening, to what comes from now on.
     if (AudioIn1->Capturing && listening)
@@ -77,6 +78,8 @@ void TForm1::pasueClick(QObject *)
     else if (AudioIn1->Capturing)
         StopMonitor();
     pasue->setEnabled(false);
+    // The clock stands still at what reached the file up to the pause.
+    InfoTimerTimer();
     InfoTimer->stop();
     cont->show();
     StatusBar1->setPanelText(0, kStatePaused);
@@ -85,7 +88,6 @@ void TForm1::pasueClick(QObject *)
 void TForm1::contClick(QObject *Sender)
 {
     const QString monitorError = StartMonitor();
-    std::uint32_t heldMs = 0;
     if (FRecording && FPreRolling) {
         if (Sender) {
             // By hand: from the click. What the device was filling is pause sound.
@@ -94,15 +96,9 @@ void TForm1::contClick(QObject *Sender)
             // Buffers already back belong to the ring, ahead of the live sound.
             FlushWaveNotices();
             if (FRecording && FPreRolling)
-                heldMs = EncodePreRoll();
+                EncodePreRoll();
         }
     }
-    // The clock goes on from the value it showed at the last refresh before the pause, with
-    // the pre-roll put in the file added. The continue itself counts as a refresh: a pause
-    // that comes before the next tick must not count this pause a second time.
-    const std::uint32_t now = GetTickCount();
-    FStartTick += tickDiff(now, FLastInfoTick) - heldMs;
-    FLastInfoTick = now;
     InfoTimer->start();
     if (FRecording) {
         if (const MMRESULT r = waveInStart(FWaveIn); r != MMSYSERR_NOERROR) {
@@ -122,7 +118,7 @@ void TForm1::contClick(QObject *Sender)
 void TForm1::InfoTimerTimer(QObject *)
 {
     flsize->setText(formatFileSize(FFileOutput ? FOutFile.Size() : 0));
-    const std::uint32_t now = GetTickCount();
-    LTimeActive->setText(formatElapsed(tickDiff(now, FStartTick) / 1000));
-    FLastInfoTick = now;
+    // The length of the sound in the file, not the time since the start: ticks between a
+    // refresh and a pause, and a pre-roll the disk had no room for, are no sound in it.
+    LTimeActive->setText(formatElapsed(FSessionRate ? std::uint32_t(FEncodedFrames / FSessionRate) : 0));
 }

@@ -1,8 +1,9 @@
 #pragma once
 
-// The recording clock's time source and its texts.
+// The recording clock's texts, and a tick count.
 //
-// GetTickCount is a 32-bit millisecond count that wraps about every 49.7 days, so every
+// The clock shows the length of the sound in the file, counted in samples, so no tick enters
+// it. GetTickCount is a 32-bit millisecond count that wraps about every 49.7 days, so every
 // difference of two ticks is taken modulo 2^32. Tests replace the source with
 // setTickSource to drive time deterministically.
 

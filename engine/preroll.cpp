@@ -7,6 +7,7 @@ void TPreRollRing::Reset(std::uint32_t milliseconds, std::uint32_t rate, std::si
 {
     FBlockAlign = std::max<std::size_t>(blockAlign, 1);
     FRate = rate;
+    FCapacityMs = milliseconds;
     const std::size_t frames = std::size_t(std::uint64_t(milliseconds) * rate / 1000);
     // Allocated once per capture, so the device's buffers never wait on memory.
     FData.assign(frames * FBlockAlign, 0);
@@ -49,4 +50,15 @@ void TPreRollRing::Push(const void *data, std::size_t bytes)
     std::memcpy(FData.data() + end, p, first);
     std::memcpy(FData.data(), p + first, bytes - first);
     FFill += bytes;
+}
+
+void TPreRollRing::Resize(std::uint32_t milliseconds)
+{
+    if (milliseconds == FCapacityMs)
+        return;
+    std::vector<char> held;
+    held.reserve(FFill);
+    Drain([&held](const char *data, std::size_t bytes) { held.insert(held.end(), data, data + bytes); });
+    Reset(milliseconds, FRate, FBlockAlign);
+    Push(held.data(), held.size());
 }

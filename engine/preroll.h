@@ -15,6 +15,11 @@ public:
     // Room for `milliseconds` of sound at `rate` frames a second of `blockAlign` bytes each;
     // forgets what it held. 0 ms keeps nothing.
     void Reset(std::uint32_t milliseconds, std::uint32_t rate, std::size_t blockAlign);
+    // New room for `milliseconds` at the same rate, keeping what is held: all of it when it
+    // fits, else the newest part.
+    void Resize(std::uint32_t milliseconds);
+    // The length the ring has room for, as last asked.
+    std::uint32_t Capacity() const { return FCapacityMs; }
     // Appends whole frames; the oldest go when the ring is full.
     void Push(const void *data, std::size_t bytes);
     void Clear();
@@ -42,4 +47,5 @@ private:
     std::size_t FFill = 0;
     std::size_t FBlockAlign = 1;
     std::uint32_t FRate = 0;
+    std::uint32_t FCapacityMs = 0;
 };

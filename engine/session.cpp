@@ -54,24 +54,50 @@ bool TOutFile::Create(const QString &path, bool exclusive)
         FError = systemErrorText(FErrno);
         return false;
     }
+    // O_NONBLOCK: opening a FIFO for writing waits for a reader and a terminal for its line;
+    // this runs on the window's thread, which must never wait on a name the user typed.
+    constexpr int kOpenFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     // Try to make it new first, so that a failed start can take back a file it created.
     int fd;
     do {
-        fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::open(native.constData(), kOpenFlags | O_CREAT | O_EXCL, 0666);
     } while (fd < 0 && errno == EINTR);
     FCreatedNew = fd >= 0;
     if (fd < 0 && errno == EEXIST && !exclusive) {
         // An existing file keeps its contents until Truncate: a start that fails later
         // leaves it as it was.
         do {
-            fd = ::open(native.constData(), O_WRONLY | O_CLOEXEC);
+            fd = ::open(native.constData(), kOpenFlags);
         } while (fd < 0 && errno == EINTR);
     }
     if (fd < 0) {
+        // ENXIO: a FIFO nobody reads, or a socket; never a file.
+        FNotOrdinary = errno == ENXIO;
         FErrno = errno;
         FError = systemErrorText(FErrno);
         return false;
     }
+    // Checked on what was opened, not on the name, which may have changed meanwhile. A pipe, a
+    // device or a socket either loses the take or blocks the window at a write.
+    auto giveUp = [&](int code) {
+        FErrno = code;
+        FError = systemErrorText(FErrno);
+        ::close(fd);
+        if (FCreatedNew)
+            QFile::remove(path);
+        FCreatedNew = false;
+        return false;
+    };
+    struct stat info{};
+    if (::fstat(fd, &info) < 0)
+        return giveUp(errno);
+    if (!S_ISREG(info.st_mode)) {
+        FNotOrdinary = true;
+        return giveUp(EINVAL);
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0)
+        return giveUp(errno);
     // A second recorder in the same folder must not empty the file this one writes. The lock
     // is advisory and ends with the descriptor; a file system without locks records unlocked.
     int locked;
@@ -79,11 +105,8 @@ bool TOutFile::Create(const QString &path, bool exclusive)
         locked = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (locked < 0 && errno == EINTR);
     if (locked < 0 && errno == EWOULDBLOCK) {
-        FErrno = errno;
-        FError = systemErrorText(FErrno);
-        ::close(fd);
         FCreatedNew = false;
-        return false;
+        return giveUp(EWOULDBLOCK);
     }
     FFd = fd;
     return true;
@@ -93,9 +116,6 @@ bool TOutFile::Truncate()
 {
     if (FFd < 0)
         return false;
-    struct stat info{};
-    if (::fstat(FFd, &info) == 0 && !S_ISREG(info.st_mode))
-        return true; // a device or a pipe has nothing to empty
     int r;
     do {
         r = ::ftruncate(FFd, 0);
@@ -114,15 +134,9 @@ void TOutFile::Write(const void *data, std::size_t size)
     WriteAll(data, size, std::nullopt);
 }
 
-bool TOutFile::WriteAt(std::uint64_t offset, const void *data, std::size_t size)
+void TOutFile::WriteAt(std::uint64_t offset, const void *data, std::size_t size)
 {
-    if (FFd >= 0) {
-        struct stat info{};
-        if (::fstat(FFd, &info) == 0 && !S_ISREG(info.st_mode))
-            return false;
-    }
     WriteAll(data, size, offset);
-    return true;
 }
 
 void TOutFile::WriteAll(const void *data, std::size_t size, std::optional<std::uint64_t> at)
@@ -173,6 +187,7 @@ void TOutFile::Reset()
 {
     Close();
     FCreatedNew = false;
+    FNotOrdinary = false;
     FSize = 0;
     FPath.clear();
     FError.clear();
@@ -370,6 +385,7 @@ bool TForm1::BStartClick(QObject *)
     FMp3BufferSize = bufferSize;
     FMp3Buffer.assign(FMp3BufferSize, 0);
     FWriteError.clear();
+    FEncodedFrames = 0;
     FOutFile.Reset();
     auto releaseEncoder = [this] {
         beCloseStream(FStream);
@@ -401,6 +417,9 @@ bool TForm1::BStartClick(QObject *)
         }
         if (!created) {
             releaseEncoder();
+            if (FOutFile.notOrdinaryFile())
+                return refuse(QStringLiteral("“%1”不是普通文件，而是管道、设备或套接字，不能录音到这里。请换一个文件名。")
+                                  .arg(FOutFile.FileName()));
             if (FOutFile.errorCode() == EWOULDBLOCK)
                 return refuse(QStringLiteral("文件“%1”正由另一个录音写入，不能同时录到这个文件。请换一个文件名。")
                                   .arg(FOutFile.FileName()));
@@ -434,7 +453,8 @@ bool TForm1::BStartClick(QObject *)
             return refuse(cannotEmpty());
         }
         FRecording = true;
-        StartClock(EncodePreRoll());
+        EncodePreRoll();
+        StartClock();
         return true;
     }
     FBlockAlign = format.nBlockAlign;
@@ -537,6 +557,11 @@ void TForm1::StartPreRoll()
         && (FPreRollDevice != ChosenDeviceId() || format.nSamplesPerSec != FSessionRate
             || format.nBlockAlign != FBlockAlign))
         StopPreRoll();
+    if (FPreRolling && ms == 0)
+        StopPreRoll();
+    // A length changed meanwhile counts from now, with what was heard kept.
+    if (FPreRolling)
+        FPreRoll.Resize(ms);
     if (FPreRolling || ms == 0)
         return;
     if (FRecording) {
@@ -583,12 +608,10 @@ void TForm1::StopPreRoll()
     FPreRoll.Clear();
 }
 
-std::uint32_t TForm1::EncodePreRoll()
+void TForm1::EncodePreRoll()
 {
-    const std::uint32_t held = FPreRoll.Milliseconds();
     FPreRolling = false;
     FPreRoll.Drain([this](const char *data, std::size_t bytes) { EncodeSamples(data, DWORD(bytes)); });
-    return held;
 }
 
 void TForm1::WriteMp3(DWORD bytes)
@@ -607,14 +630,20 @@ void TForm1::EncodeSamples(const char *data, DWORD bytes)
     const DWORD frames = FBlockAlign ? bytes / FBlockAlign : 0;
     DWORD samples = frames * (FBlockAlign / 2);
     // The encoder takes at most one chunk a call; the pre-roll's buffers may hold more.
+    const DWORD channels = std::max<DWORD>(FBlockAlign / 2, 1);
     auto *p = reinterpret_cast<PSHORT>(const_cast<char *>(data));
     while (samples > 0 && FChunkSamples > 0 && FWriteError.isEmpty()) {
         const DWORD n = std::min(samples, FChunkSamples);
         if (const EncoderTap &tap = encoderTap())
             tap(p, n);
         DWORD out = 0;
-        if (beEncodeChunk(FStream, n, p, FMp3Buffer.data(), &out) == BE_ERR_SUCCESS)
+        if (beEncodeChunk(FStream, n, p, FMp3Buffer.data(), &out) == BE_ERR_SUCCESS) {
             WriteMp3(out);
+            // Counted once its bytes are in the file; what the encoder still holds follows
+            // within a frame or two.
+            if (FWriteError.isEmpty())
+                FEncodedFrames += n / channels;
+        }
         p += n;
         samples -= n;
     }
@@ -713,11 +742,18 @@ void TForm1::EndSession()
         WriteMp3(out);
     WriteInfoTag();
     beCloseStream(FStream);
-    if (FFileOutput && !FOutFile.Close() && FWriteError.isEmpty())
+    if (FFileOutput && FOutFile.Size() == 0) {
+        // Not one byte reached it (the disk was full from the start): a file this session
+        // made goes again, one that was there before stays.
+        FOutFile.Discard();
+    } else if (FFileOutput && !FOutFile.Close() && FWriteError.isEmpty()) {
         FWriteError = QStringLiteral("I/O error %1 (%2) closing %3")
                           .arg(FOutFile.errorCode())
                           .arg(FOutFile.errorText(), FOutFile.FileName());
+    }
     FMp3Buffer = {};
+    // The final length and size, with the flush in them.
+    InfoTimerTimer();
 }
 
 void TForm1::BStopClick(QObject *)
@@ -752,14 +788,12 @@ void TForm1::WimOpen()
     // Voice control's capture opened; the trigger starts the clock when it becomes the session.
     if (FPreRolling && !FRecording)
         return;
-    StartClock(0);
+    StartClock();
 }
 
-void TForm1::StartClock(std::uint32_t heldMs)
+void TForm1::StartClock()
 {
     DFBRecordStart->setEnabled(false);
-    FStartTick = GetTickCount() - heldMs;
-    FLastInfoTick = 0xFFFFFFFFu;
     InfoTimerTimer();
     InfoTimer->start();
 }

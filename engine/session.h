@@ -24,8 +24,8 @@ public:
     explicit SessionFileError(const QString &message);
 };
 
-// The session's output file: created or truncated for writing, readable by others meanwhile,
-// with a 64-bit count of the bytes written.
+// The session's output file: an ordinary file, created or truncated for writing, readable by
+// others meanwhile, with a 64-bit count of the bytes written.
 class TOutFile
 {
 public:
@@ -37,16 +37,16 @@ public:
     // Opens `path` for writing, creating it when it does not exist; with `exclusive` it fails
     // when the file exists. An existing file is emptied only by Truncate, once the caller is
     // sure to use it. The file stays locked (flock) while open: a file another session
-    // writes fails with errorCode() EWOULDBLOCK. On failure returns false with the system's
+    // writes fails with errorCode() EWOULDBLOCK. A name that is no ordinary file fails with
+    // notOrdinaryFile(), and its open never waits. On failure returns false with the system's
     // reason in errorText() and its code in errorCode().
     bool Create(const QString &path, bool exclusive = false);
     bool Truncate();
     // Appends all of `data`; throws SessionFileError on the first failure.
     void Write(const void *data, std::size_t size);
     // Writes all of `data` over the file's bytes from `offset` on, leaving its end and the
-    // append position alone. A pipe or a device has no going back: false, nothing written.
-    // Throws SessionFileError on failure.
-    bool WriteAt(std::uint64_t offset, const void *data, std::size_t size);
+    // append position alone. Throws SessionFileError on failure.
+    void WriteAt(std::uint64_t offset, const void *data, std::size_t size);
     // False when the system reports a failure at the close (some file systems only find out
     // then that the data cannot be kept), with the reason in errorText().
     bool Close();
@@ -60,6 +60,8 @@ public:
     std::uint64_t Size() const { return FSize; }
     const QString &FileName() const { return FPath; }
     const QString &errorText() const { return FError; }
+    // The last Create failed because the name is a FIFO, a device or a socket, not a file.
+    bool notOrdinaryFile() const { return FNotOrdinary; }
     int errorCode() const { return FErrno; }
 
 private:
@@ -68,6 +70,7 @@ private:
 
     int FFd = -1;
     bool FCreatedNew = false;
+    bool FNotOrdinary = false;
     std::uint64_t FSize = 0;
     QString FPath;
     QString FError;

@@ -1,3 +1,4 @@
+#include "app/boxtext.h"
 #include "app/dialogs.h"
 #include "common/app_fixture.h"
 
@@ -6,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 #include <functional>
@@ -150,3 +152,95 @@ INSTANTIATE_TEST_SUITE_P(
         TypedName{"FullPathInAnExistingFolder", QStringLiteral("WORK/take.mp3"), QStringLiteral("WORK/take.mp3"), {}},
         TypedName{"BareNameGetsTheExtension", QStringLiteral("take"), QStringLiteral("WORK/take.mp3"), {}}),
     [](const auto &info) { return std::string(info.param.name); });
+
+namespace {
+
+// A box text with a long name in it; the name's first and last characters must stay.
+struct LongName
+{
+    const char *name;
+    QString text;
+    QString start, end;
+};
+
+void PrintTo(const LongName &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class LongNameBox : public testing::TestWithParam<LongName> {};
+
+QString wordsOf(int length)
+{
+    QString words;
+    while (words.size() < length)
+        words += QStringLiteral("Mic%1 ").arg(words.size());
+    return words.left(length);
+}
+
+QSize shownSize(QMessageBox &box)
+{
+    box.show();
+    QApplication::processEvents();
+    return box.frameGeometry().size();
+}
+
+} // namespace
+
+TEST_P(LongNameBox, IsElidedInTheMiddleSoTheBoxFitsTheScreen)
+{
+    const LongName &c = GetParam();
+    // On a screen 1024 pixels wide.
+    const QFontMetrics metrics(QApplication::font("QMessageBox"));
+    const QString fitted = elideWideNames(c.text, metrics, boxNameWidth(1024));
+    EXPECT_TRUE(fitted.contains(c.start)) << fitted.toStdString();
+    EXPECT_TRUE(fitted.contains(c.end)) << fitted.toStdString();
+    EXPECT_TRUE(fitted.contains(QChar(0x2026)));
+    // Unfitted, the box runs off the screen here or fills it with lines of the name; fitted for
+    // 1024 pixels, it keeps inside them.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QMessageBox plain(QMessageBox::Critical, QStringLiteral("Quavrel"), c.text);
+    const QSize before = shownSize(plain);
+    EXPECT_TRUE(before.width() > screen.width() || before.height() > screen.height() / 2) << "the test shows no fault";
+    QMessageBox elided(QMessageBox::Critical, QStringLiteral("Quavrel"), fitted);
+    EXPECT_LE(shownSize(elided).width(), 1024);
+
+    // Every box goes through it, for the screen it is on.
+    QSize real;
+    QString shownText;
+    answerRealBox({nullptr, QStringLiteral("Quavrel"), c.text, QMessageBox::Critical, {}}, [&](QMessageBox &box) {
+        real = box.frameGeometry().size();
+        shownText = box.text();
+        box.close();
+    });
+    EXPECT_LE(real.width(), screen.width());
+    EXPECT_LE(real.height(), screen.height());
+    EXPECT_TRUE(shownText.contains(c.start) && shownText.contains(c.end)) << shownText.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dialogs, LongNameBox,
+    testing::Values(
+        LongName{"FileNameOf300Characters",
+                 QStringLiteral("无法创建文件“/home/user/%1.mp3”：No space left on device").arg(QString(285, QLatin1Char('n'))),
+                 QStringLiteral("/home/user/nn"), QStringLiteral("nn.mp3”：No space")},
+        LongName{"DeviceDescriptionOf2000Characters",
+                 QStringLiteral("无法打开录音设备“%1”：设备已被占用。").arg(wordsOf(2000)),
+                 QStringLiteral("“Mic0 Mic5"), QStringLiteral("”：设备已被占用。")},
+        LongName{"UnquotedNameInAWriteError",
+                 QStringLiteral("I/O error 28 (No space left on device) writing %1.").arg(QString(300, QLatin1Char('w'))),
+                 QStringLiteral("writing www"), QStringLiteral("www.")}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(BoxText, ShortNamesAndMarkupStandAsTheyAre)
+{
+    const QFontMetrics metrics(QApplication::font("QMessageBox"));
+    const QString text = QStringLiteral("无法创建文件“<b>take</b>.mp3”：Permission denied");
+    EXPECT_EQ(elideWideNames(text, metrics, boxNameWidth(1024)), text);
+    QString shown;
+    answerRealBox({nullptr, QStringLiteral("Quavrel"), text, QMessageBox::Critical, {}}, [&](QMessageBox &box) {
+        shown = box.textFormat() == Qt::PlainText ? box.text() : QString();
+        box.close();
+    });
+    EXPECT_EQ(shown, text);
+}

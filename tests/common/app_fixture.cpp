@@ -6,6 +6,10 @@
 #include <QAbstractButton>
 #include <QFile>
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 BoxLog::BoxLog()
 {
     FPrevious = setMessageBoxHandler([this](const MessageBoxRequest &r) { boxes.push_back(r); });
@@ -52,6 +56,26 @@ QByteArray WorkDir::read(const QString &name) const
 bool WorkDir::exists(const QString &name) const
 {
     return QFile::exists(file(name));
+}
+
+FileSizeLimit::FileSizeLimit(std::uint64_t bytes)
+{
+    rlimit limit{};
+    EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    FPrevious = limit.rlim_cur;
+    // Without this the process would be killed by the signal instead of seeing the error.
+    FPreviousHandler = ::signal(SIGXFSZ, SIG_IGN);
+    limit.rlim_cur = bytes;
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = FPrevious;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::signal(SIGXFSZ, FPreviousHandler);
 }
 
 DesktopLog::DesktopLog()

@@ -60,6 +60,19 @@ private:
     QString FPrevious;
 };
 
+// Files may not grow past `bytes` while it lives: a write past that fails with EFBIG, as one
+// on a full disk fails, also for root. 0 fails every write of the output file.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(std::uint64_t bytes);
+    ~FileSizeLimit();
+
+private:
+    std::uint64_t FPrevious = 0;
+    void (*FPreviousHandler)(int) = nullptr;
+};
+
 // Answers the save dialog and records the URLs handed to the desktop.
 class DesktopLog
 {

@@ -78,4 +78,21 @@ TEST(PreRollRing, TakesOnlyWholeFramesAndNothingWhenOff)
     EXPECT_TRUE(drained(ring).empty());
 }
 
+TEST(PreRollRing, AResizeKeepsWhatIsHeldOrItsNewestPart)
+{
+    TPreRollRing ring;
+    ring.Reset(kMs, kRate, kFrame);
+    const std::vector<char> wrapped = frames(0, 14); // wrapped: holds 4..13
+    ring.Push(wrapped.data(), wrapped.size());
+    ring.Resize(20);
+    EXPECT_EQ(ring.Capacity(), 20u);
+    const std::vector<char> more = frames(14, 6);
+    ring.Push(more.data(), more.size());
+    EXPECT_EQ(drained(ring), frames(4, 16));
+
+    ring.Push(wrapped.data(), wrapped.size());
+    ring.Resize(5);
+    EXPECT_EQ(drained(ring), frames(9, 5));
+}
+
 } // namespace

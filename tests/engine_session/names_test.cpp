@@ -136,14 +136,27 @@ TEST(OutFile, CreationFailureCarriesTheSystemsReason)
 
 TEST(OutFile, AWriteFailureIsAnErrorWithTheSystemCode)
 {
+    WorkDir work;
     TOutFile file;
-    ASSERT_TRUE(file.Create(QStringLiteral("/dev/full")));
+    ASSERT_TRUE(file.Create(QStringLiteral("take.mp3")));
     ASSERT_TRUE(file.Truncate());
+    const FileSizeLimit full(0);
     try {
         file.Write("abc", 3);
         FAIL() << "no error";
     } catch (const SessionFileError &e) {
-        EXPECT_TRUE(QString::fromUtf8(e.what()).startsWith(QStringLiteral("I/O error 28"))) << e.what();
+        EXPECT_TRUE(QString::fromUtf8(e.what()).startsWith(QStringLiteral("I/O error %1").arg(EFBIG))) << e.what();
     }
     EXPECT_EQ(file.Size(), 0u);
+}
+
+TEST(OutFile, ADeviceIsNoOrdinaryFile)
+{
+    TOutFile file;
+    EXPECT_FALSE(file.Create(QStringLiteral("/dev/full")));
+    EXPECT_TRUE(file.notOrdinaryFile());
+    EXPECT_FALSE(file.isOpen());
+    // Taken, for a name that must be new: the stamped names go on to the next.
+    EXPECT_FALSE(file.Create(QStringLiteral("/dev/full"), true));
+    EXPECT_EQ(file.errorCode(), EEXIST);
 }

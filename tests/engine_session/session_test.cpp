@@ -7,13 +7,22 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <QElapsedTimer>
+
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -309,23 +318,14 @@ TEST_F(SessionTest, TheSoundOfAPartFilledBufferIsKeptAtTheEnd)
 
 TEST_F(SessionTest, AWriteFailureEndsTheSessionWithOneReportAndKeepsWhatWasWritten)
 {
-    // Files may not grow past 16 KiB: the write that crosses it fails with EFBIG.
-    struct sigaction ignore{};
-    ignore.sa_handler = SIG_IGN;
-    struct sigaction previous{};
-    sigaction(SIGXFSZ, &ignore, &previous);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 16 * 1024;
-    setrlimit(RLIMIT_FSIZE, &small);
-
     VirtualWaveIn::setSignal(0, VirtualWaveIn::sine(800, 12000));
-    record();
-    for (int i = 0; i < 40 && form->FRecording; ++i)
-        pump(100);
-    setrlimit(RLIMIT_FSIZE, &old);
-    sigaction(SIGXFSZ, &previous, nullptr);
+    {
+        // The write that crosses 16 KiB fails with EFBIG.
+        const FileSizeLimit limit(16 * 1024);
+        record();
+        for (int i = 0; i < 40 && form->FRecording; ++i)
+            pump(100);
+    }
 
     EXPECT_FALSE(form->FRecording);
     ASSERT_EQ(boxes.size(), 1u);
@@ -344,18 +344,159 @@ TEST_F(SessionTest, AWriteFailureEndsTheSessionWithOneReportAndKeepsWhatWasWritt
     EXPECT_GT(mp3.sampleFrames(), 44100u / 2);
 }
 
-TEST_F(SessionTest, AWriteFailureAtTheEndIsReportedOnce)
+namespace {
+
+class NothingWrittenTest : public SessionTest, public testing::WithParamInterface<bool> {};
+
+} // namespace
+
+// Every write fails, as on a disk full from the start; the first chunks give no bytes, so the
+// end's flush is the first write.
+TEST_P(NothingWrittenTest, ReportsOnceAndRemovesOnlyAFileItMade)
 {
-    form->EOutFile->setText(QStringLiteral("/dev/full"));
-    record();
-    // Before the encoder has any frame to write nothing fails; the end's flush does.
-    pump(10);
-    ASSERT_TRUE(form->FRecording);
-    click(form->stop);
+    const bool existed = GetParam();
+    if (existed)
+        work.write(QStringLiteral("take.mp3"), "older take");
+    {
+        const FileSizeLimit full(0);
+        record();
+        pump(10);
+        ASSERT_TRUE(form->FRecording);
+        click(form->stop);
+    }
     deliver();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_TRUE(boxes.lastText().startsWith(QStringLiteral("I/O error 28"))) << boxes.lastText().toStdString();
+    EXPECT_TRUE(boxes.lastText().startsWith(QStringLiteral("I/O error %1").arg(EFBIG))) << boxes.lastText().toStdString();
     expectIdle();
+    // An emptied file stays: what it held is gone already, and the name is the user's.
+    EXPECT_EQ(work.exists(QStringLiteral("take.mp3")), existed);
+    EXPECT_EQ(form->flsize->text(), QStringLiteral("0.0kb"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Session, NothingWrittenTest, testing::Bool(),
+                         [](const auto &info) { return std::string(info.param ? "OverAnOlderTake" : "NewFile"); });
+
+namespace {
+
+// Opens the FIFO's reading end after three seconds unless it ends first: that frees a window
+// stuck in opening the FIFO for writing, so that the test fails instead of hanging.
+class FifoRescue
+{
+public:
+    explicit FifoRescue(const QString &path)
+        : FThread([native = QFile::encodeName(path)](std::stop_token stop) {
+              std::mutex mutex;
+              std::condition_variable_any never;
+              std::unique_lock lock(mutex);
+              never.wait_for(lock, stop, std::chrono::seconds(3), [] { return false; });
+              if (stop.stop_requested())
+                  return;
+              const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+              never.wait(lock, stop, [] { return false; });
+              if (fd >= 0)
+                  ::close(fd);
+          })
+    {
+    }
+
+private:
+    std::jthread FThread;
+};
+
+std::shared_ptr<void> makeFifo(const QString &path)
+{
+    EXPECT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0) << std::strerror(errno);
+    return nullptr;
+}
+
+// A name that is no ordinary file: what puts it there and keeps it as it must be.
+struct OddName
+{
+    const char *name;
+    std::function<std::shared_ptr<void>(const QString &path)> make;
+};
+
+void PrintTo(const OddName &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class OddNameTest : public SessionTest, public testing::WithParamInterface<OddName> {};
+
+} // namespace
+
+TEST_P(OddNameTest, IsRefusedAtOnceWithABoxNamingIt)
+{
+    const QString path = work.file(QStringLiteral("take.mp3"));
+    const std::shared_ptr<void> kept = GetParam().make(path);
+    const FifoRescue rescue(path);
+    form->show();
+    QElapsedTimer took;
+    took.start();
+    click(form->DFBRecordStart);
+    deliver();
+    // The window still answers.
+    EXPECT_TRUE(form->close());
+    EXPECT_LT(took.elapsed(), 1000);
+    EXPECT_FALSE(form->isVisible());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("“take.mp3”不是普通文件"))) << boxes.lastText().toStdString();
+    expectIdle();
+    EXPECT_EQ(QDir(work.path()).entryList(QDir::Files | QDir::System), QStringList{QStringLiteral("take.mp3")});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Session, OddNameTest,
+    testing::Values(OddName{"FifoNobodyReads", makeFifo},
+                    OddName{"FifoWithAReader",
+                            [](const QString &path) {
+                                makeFifo(path);
+                                const int reader = ::open(QFile::encodeName(path).constData(),
+                                                          O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+                                EXPECT_GE(reader, 0);
+                                return std::shared_ptr<void>(nullptr, [reader](void *) { ::close(reader); });
+                            }},
+                    OddName{"Socket",
+                            [](const QString &path) -> std::shared_ptr<void> {
+                                const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                                sockaddr_un address{};
+                                address.sun_family = AF_UNIX;
+                                const QByteArray native = QFile::encodeName(path);
+                                EXPECT_LT(std::size_t(native.size()), sizeof address.sun_path);
+                                std::memcpy(address.sun_path, native.constData(),
+                                            std::min(std::size_t(native.size()), sizeof address.sun_path - 1));
+                                EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+                                ::close(fd);
+                                return nullptr;
+                            }},
+                    OddName{"Device",
+                            [](const QString &path) -> std::shared_ptr<void> {
+                                EXPECT_TRUE(QFile::link(QStringLiteral("/dev/full"), path));
+                                return nullptr;
+                            }}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(SessionTest, AFifoNamedForAVoiceStartSwitchesVoiceControlOffWithOneBox)
+{
+    const QString path = work.file(QStringLiteral("take.mp3"));
+    makeFifo(path);
+    const FifoRescue rescue(path);
+    ASSERT_GT(form->SpinEdit3->Value(), 0);
+    form->CheckBox1->setChecked(true);
+    form->SpinEdit1->setValue(-1); // the first tick starts, from the pre-roll's capture
+    click(form->Button2);
+    QElapsedTimer took;
+    took.start();
+    form->Timer2Timer();
+    deliver();
+    EXPECT_LT(took.elapsed(), 1000);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("不是普通文件"))) << boxes.lastText().toStdString();
+    EXPECT_FALSE(form->Timer2->isActive());
+    EXPECT_EQ(form->Button2->text(), QStringLiteral("开始声控"));
+    EXPECT_FALSE(form->FPreRolling);
+    expectIdle();
+    EXPECT_TRUE(VirtualWaveIn::handles(0).empty());
 }
 
 TEST_F(SessionTest, ATimeStampedNameNeverReplacesAFile)

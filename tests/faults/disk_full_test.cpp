@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -35,7 +36,34 @@ private:
     int FError = 0;
 };
 
-class DiskFullTest : public FormTest {};
+class DiskFullTest : public FormTest
+{
+protected:
+    // The window recording into a 64 KiB file system of the test's own; false when the test
+    // cannot mount one here.
+    bool buildOnSmallDisk()
+    {
+        build();
+        small = std::make_unique<SmallFilesystem>(work.file(QStringLiteral("small")));
+        if (!small->mounted())
+            return false;
+        form->EOutFile->setText(QStringLiteral("small/take.mp3"));
+        return true;
+    }
+
+    // Sound until the session ends; it ends with the one report of the full disk.
+    void expectEndedByTheFullDisk()
+    {
+        for (int i = 0; i < 10 && form->FRecording; ++i)
+            pump(100);
+        EXPECT_FALSE(form->FRecording);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_TRUE(boxes.lastText().startsWith(QStringLiteral("I/O error %1").arg(ENOSPC))) << boxes.lastText().toStdString();
+        deliver();
+    }
+
+    std::unique_ptr<SmallFilesystem> small;
+};
 
 } // namespace
 
@@ -73,4 +101,49 @@ TEST_F(DiskFullTest, AFilesystemFillingUpEndsTheSessionWithOneReportAndAPlayable
     ASSERT_TRUE(mp3.ok) << mp3.error;
     EXPECT_GE(mp3.sampleFrames() + 2 * 1152, (scan.frames.size() - 1) * 1152);
     EXPECT_GT(mp3.sampleFrames(), 44100u * 2);
+}
+
+TEST_F(DiskFullTest, AStartOnAFullDiskReportsOnceAndLeavesNoEmptyFile)
+{
+    if (!buildOnSmallDisk())
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(small->error());
+    QFile filler(work.file(QStringLiteral("small/filler")));
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    while (filler.write(QByteArray(4096, 'x')) == 4096 && filler.flush()) {
+    }
+    filler.close();
+    VirtualWaveIn::setSignal(0, VirtualWaveIn::sine(660, 10000));
+    record();
+    expectEndedByTheFullDisk();
+    EXPECT_TRUE(form->DFBRecordStart->isEnabled());
+    EXPECT_FALSE(work.exists(QStringLiteral("small/take.mp3")));
+}
+
+TEST_F(DiskFullTest, ADiskFillingUpDuringThePreRollsFlushLeavesAClockOfWhatTheFileHolds)
+{
+    if (!buildOnSmallDisk())
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(small->error());
+    VirtualWaveIn::setSignal(0, VirtualWaveIn::sine(660, 10000));
+    form->SpinEdit3->setValue(TForm1::kMaxPreRollMs);
+    form->CheckBox1->setChecked(true);
+    form->SpinEdit1->setValue(40000); // nothing is loud enough yet
+    click(form->Button2);
+    for (int ms = 100; ms <= 31000; ms += 100) {
+        pump(100);
+        if (ms % 1000 == 0)
+            form->Timer2Timer();
+    }
+    ASSERT_TRUE(form->FPreRolling);
+    ASSERT_GT(form->FPreRoll.Milliseconds(), 29000u);
+    form->SpinEdit1->setValue(-1);
+    form->Timer2Timer(); // 30 s of pre-roll do not fit in 64 KiB
+    expectEndedByTheFullDisk();
+
+    const DecodedMp3 mp3 = decodeMp3File(work.file(QStringLiteral("small/take.mp3")).toStdString());
+    ASSERT_TRUE(mp3.ok) << mp3.error;
+    EXPECT_GT(mp3.sampleFrames(), 44100u * 2);
+    // The clock stands at the sound in the file, not at the 30 s that never reached it.
+    EXPECT_NEAR(double(form->FEncodedFrames), double(mp3.sampleFrames()), 44100.0 / 2);
+    EXPECT_EQ(form->LTimeActive->text(), formatElapsed(std::uint32_t(form->FEncodedFrames / 44100)));
+    EXPECT_NE(form->LTimeActive->text(), QStringLiteral("0:00:30"));
 }
