@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -216,6 +217,22 @@ bool hasControlCharacters(const QString &name)
     return std::any_of(name.cbegin(), name.cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
 }
 
+bool createUnusedFile(TOutFile &file, const QString &name)
+{
+    constexpr int kMostNumbers = 10000;
+    for (int n = 1; n <= kMostNumbers; ++n) {
+        if (file.Create(numberedFileName(name, n), true))
+            return true;
+        if (file.errorCode() != EEXIST)
+            return false;
+        // A device or a pipe holds no take that could be lost: it is written as named.
+        const QFileInfo existing(name);
+        if (n == 1 && existing.exists() && !existing.isFile() && !existing.isDir())
+            return file.Create(name);
+    }
+    return false;
+}
+
 // ---- the session ---------------------------------------------------------------------------
 
 namespace {
@@ -328,6 +345,11 @@ void TForm1::DFBRecordStartClick(QObject *Sender)
         ShowError(this, FStartError);
         return;
     }
+    if (FFileOutput) {
+        FLastFile = FOutFile.FileName();
+        FLastFileField = EOutFile->text();
+        EOutFile->setToolTip(QStringLiteral("正在录入“%1”").arg(FLastFile));
+    }
     pasue->setEnabled(true);
     stop->setEnabled(true);
     cont->hide();
@@ -387,19 +409,8 @@ bool TForm1::BStartClick(QObject *)
             releaseEncoder();
             return refuse(QStringLiteral("文件名中含有换行符等控制字符，请改正后再录音。"));
         }
-        bool created = false;
-        if (CTimeStamp->isChecked()) {
-            // A stamped name never replaces a file: the next free "-2", "-3" ... is taken.
-            const QString stamped = stampedFileName(name, QDateTime::currentDateTime());
-            for (int n = 1; n <= 10000 && !created; ++n) {
-                created = FOutFile.Create(numberedFileName(stamped, n), true);
-                if (!created && FOutFile.errorCode() != EEXIST)
-                    break;
-            }
-        } else {
-            created = FOutFile.Create(name);
-        }
-        if (!created) {
+        const QString wanted = CTimeStamp->isChecked() ? stampedFileName(name, QDateTime::currentDateTime()) : name;
+        if (!createUnusedFile(FOutFile, wanted)) {
             releaseEncoder();
             if (FOutFile.errorCode() == EWOULDBLOCK)
                 return refuse(QStringLiteral("文件“%1”正由另一个录音写入，不能同时录到这个文件。请换一个文件名。")
@@ -439,6 +450,8 @@ bool TForm1::BStartClick(QObject *)
     }
     FBlockAlign = format.nBlockAlign;
     FSessionRate = format.nSamplesPerSec;
+    // A pause voice control may end runs this device on into a pre-roll for the next take.
+    FPreRollDevice = ChosenDeviceId();
 
     HWAVEIN device = nullptr;
     if (const MMRESULT r = waveInOpen(&device, ChosenDeviceId(), &format, this, 0, CALLBACK_WINDOW);
@@ -707,7 +720,11 @@ void TForm1::EndSession()
     FPreRolling = false;
     FPreRoll.Clear();
     waveInClose(FWaveIn);
+    FinishStream();
+}
 
+void TForm1::FinishStream()
+{
     DWORD out = 0;
     if (beDeinitStream(FStream, FMp3Buffer.data(), &out) == BE_ERR_SUCCESS)
         WriteMp3(out);
@@ -718,6 +735,35 @@ void TForm1::EndSession()
                           .arg(FOutFile.errorCode())
                           .arg(FOutFile.errorText(), FOutFile.FileName());
     FMp3Buffer = {};
+    if (FFileOutput)
+        EOutFile->setToolTip(QStringLiteral("上次录入“%1”").arg(FOutFile.FileName()));
+}
+
+void TForm1::StartNextTake()
+{
+    if (FPreRolling) {
+        // The pause's capture runs on into its ring and becomes the next take's, as voice
+        // control's listening capture becomes the first: no sound between the two is lost.
+        FlushWaveNotices();
+        FRecording = false;
+        FinishStream();
+    } else {
+        EndSession();
+    }
+    if (QString error = std::exchange(FWriteError, QString()); !error.isEmpty()) {
+        stopClick();
+        throw SessionFileError(error);
+    }
+    ShowIdleState();
+    DFBRecordStartClick();
+}
+
+QString TForm1::PlayFileName() const
+{
+    // The field's name may have become a stamped or numbered one when it was recorded.
+    if (!FLastFile.isEmpty() && EOutFile->text() == FLastFileField)
+        return FLastFile;
+    return EOutFile->text();
 }
 
 void TForm1::BStopClick(QObject *)
