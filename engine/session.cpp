@@ -741,13 +741,13 @@ void TForm1::FinishStream()
 
 void TForm1::StartNextTake()
 {
-    if (FPreRolling) {
+    if (FRecording && FPreRolling) {
         // The pause's capture runs on into its ring and becomes the next take's, as voice
         // control's listening capture becomes the first: no sound between the two is lost.
         FlushWaveNotices();
         FRecording = false;
         FinishStream();
-    } else {
+    } else if (FRecording) {
         EndSession();
     }
     if (QString error = std::exchange(FWriteError, QString()); !error.isEmpty()) {
