@@ -39,7 +39,7 @@ raw=(-r 44100 -c 2 -b 16 -e signed-integer -t raw)
 sox -n -r 44100 -c 1 noise.wav synth 120 pinknoise vol 0.5
 sox -n -r 44100 -c 1 hum.wav synth 120 sine 50 vol 0.15
 sox -m -v 1 noise.wav -v 1 hum.wav mixed.wav
-peak() { sox "$@" -n stats 2>&1 | awk '/Pk lev dB/ { print $4 }'; }
+peak() { sox "$1" -n "${@:2}" stats 2>&1 | awk '/Pk lev dB/ { print $4 }'; }
 gain=$(awk -v p="$(peak mixed.wav trim 0 4)" 'BEGIN { printf "%.2f", -38 - p }')
 sox mixed.wav floor.wav gain "$gain" channels 2
 first=$(peak floor.wav trim 0 4)
@@ -52,7 +52,7 @@ sox -n "${raw[@]}" after.raw trim 0 5
 i=0
 for text in "${sentences[@]}"; do
   espeak-ng -w "s$i.wav" "$text"
-  sox "s$i.wav" "${raw[@]}" "s$i.raw" rate 44100 channels 2 gain -n "$(awk -v p="$first" 'BEGIN { print p + 25 }')"
+  sox "s$i.wav" "${raw[@]}" "s$i.raw" gain -3 rate 44100 channels 2 gain -n "$(awk -v p="$first" 'BEGIN { print p + 25 }')"
   cat "s$i.raw" after.raw >> speech.raw
   i=$((i + 1))
 done
