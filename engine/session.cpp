@@ -225,10 +225,12 @@ bool createUnusedFile(TOutFile &file, const QString &name)
             return true;
         if (file.errorCode() != EEXIST)
             return false;
-        // A device or a pipe holds no take that could be lost: it is written as named.
-        const QFileInfo existing(name);
-        if (n == 1 && existing.exists() && !existing.isFile() && !existing.isDir())
-            return file.Create(name);
+        if (n == 1) {
+            // A device or a pipe holds no take that could be lost: it is written as named.
+            const QFileInfo existing(name);
+            if (existing.exists() && !existing.isFile() && !existing.isDir())
+                return file.Create(name);
+        }
     }
     return false;
 }
@@ -348,7 +350,7 @@ void TForm1::DFBRecordStartClick(QObject *Sender)
     if (FFileOutput) {
         FLastFile = FOutFile.FileName();
         FLastFileField = EOutFile->text();
-        EOutFile->setToolTip(QStringLiteral("正在录入“%1”").arg(FLastFile));
+        EOutFile->setToolTip(QStringLiteral("正在写入“%1”").arg(FLastFile));
     }
     pasue->setEnabled(true);
     stop->setEnabled(true);
@@ -736,7 +738,7 @@ void TForm1::FinishStream()
                           .arg(FOutFile.errorText(), FOutFile.FileName());
     FMp3Buffer = {};
     if (FFileOutput)
-        EOutFile->setToolTip(QStringLiteral("上次录入“%1”").arg(FOutFile.FileName()));
+        EOutFile->setToolTip(QStringLiteral("最近写入“%1”").arg(FOutFile.FileName()));
 }
 
 void TForm1::StartNextTake()
