@@ -256,11 +256,23 @@ void TForm1::CreateControls()
     SpinEdit3 = named(place(new TSpinEdit(GroupBox2), 204, 195, 57, 22), "SpinEdit3");
     SpinEdit3->setValue(1500);
     Label12 = groupLabel(QStringLiteral("毫秒"), 264, 204, 24, 13, "Label12");
+    // The margin and the threshold in dBFS in the free room under the threshold, the split
+    // switch beside the pause switch, the peak in dBFS under the meter's right end.
+    Label13 = groupLabel(QStringLiteral("余量"), 160, 153, 24, 13, "Label13");
+    SpinEdit4 = named(place(new TSpinEdit(GroupBox2), 184, 149, 41, 22), "SpinEdit4");
+    SpinEdit4->setValue(6);
+    Label14 = groupLabel(QStringLiteral("dB"), 228, 153, 16, 13, "Label14");
+    Label15 = groupLabel(QString(), 248, 153, 73, 13, "Label15");
+    CheckBox3 = named(place(new TCheckBox(QStringLiteral("每次声控新建文件"), GroupBox2), 160, 176, 129, 17),
+                      "CheckBox3");
+    Label16 = named(place(new TLabel(QString(), GroupBox1), 248, 42, 73, 13), "Label16");
+    Label16->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     // Keyboard order: the settings group's lists and fields, then the hidden switches, the
     // file row and the two buttons of the row.
     const QList<QWidget *> order{CDevices, CSampleRate, CChannels, CQuality, CMode, CBitrate, Button1,
-                                 SpinEdit1, CheckBox1, CheckBox2, SpinEdit2, SpinEdit3, CVBRQuality, COutFile,
+                                 SpinEdit1, SpinEdit4, CheckBox1, CheckBox2, CheckBox3, SpinEdit2, SpinEdit3,
+                                 CVBRQuality, COutFile,
                                  EOutFile, BOutFile, CTimeStamp, Button2, SpeedButton1};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
@@ -380,6 +392,7 @@ void TForm1::FormCreate(QObject *)
     COutFileClick(this);
     COutStreamClick(this);
     EncodeSettingsChange(this);
+    ShowSoundLine();
     Timer1->start();
 }
 
@@ -433,7 +446,7 @@ void TForm1::SpeedButton1Click(QObject *)
 void TForm1::SpeedButton5Click(QObject *)
 {
     // Handed over as a file URL, never to a shell: the name is data, not a command.
-    const QString name = EOutFile->text();
+    const QString name = PlayFileName();
     if (name.isEmpty())
         return;
     openUrl(QUrl::fromLocalFile(QFileInfo(name).absoluteFilePath()));

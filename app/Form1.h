@@ -120,6 +120,14 @@ public:
     TLabel *Label11;
     TSpinEdit *SpinEdit3;
     TLabel *Label12;
+    // Voice control's margin over the captured noise, between "余量" and "dB"; the threshold in
+    // dBFS beside its field; a new file for every voice-started take; the meter's peak in dBFS.
+    TLabel *Label13;
+    TSpinEdit *SpinEdit4;
+    TLabel *Label14;
+    TLabel *Label15;
+    TCheckBox *CheckBox3;
+    TLabel *Label16;
     TXPMenu *XPMenu1 = nullptr;
 
     // Window behaviour.
@@ -163,6 +171,8 @@ public:
     // Level meter and voice control.
     bool AudioIn1BufferFilled(void *Buffer, std::int32_t &Size);
     void UpdateStatus();
+    // The threshold in dBFS and the line a voice must cross, on the meter.
+    void ShowSoundLine();
     void Timer1Timer(QObject *Sender = nullptr);
     void Timer2Timer(QObject *Sender = nullptr);
     void Button1Click(QObject *Sender = nullptr);
@@ -197,6 +207,9 @@ public:
 
     // Why the last BStartClick opened no session (empty when it did).
     QString FStartError;
+    // The file the last session with file output wrote, and the text of EOutFile it came from.
+    QString FLastFile;
+    QString FLastFileField;
 
     // The recording device's buffers go into FPreRoll instead of the encoder: voice control
     // listens (no session open yet) or a pause it may end holds the device running.
@@ -252,6 +265,13 @@ private:
     void DrainHeldSound();
     void WriteInfoTag();
     void EndSession();
+    // The encoder's last frames, the info tag and the file's close, for the session ended.
+    void FinishStream();
+    // Voice control heard the end of a pause with a new file for every take asked for: the
+    // paused take is completed and the next begins, from the pause's pre-roll.
+    void StartNextTake();
+    // What the play button opens: the take last written under the name in EOutFile.
+    QString PlayFileName() const;
     // Ends the session the device can no longer serve, with one box saying why.
     void EndSessionWithBox(const QString &why);
     void ShowIdleState();

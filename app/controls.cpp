@@ -5,12 +5,14 @@
 #include <QLocale>
 #include <QMouseEvent>
 #include <QStyleOptionButton>
+#include <QStyleOptionProgressBar>
 #include <QPainter>
 #include <QStyle>
 #include <qdrawutil.h>
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
 int controlTag(const QObject *control)
 {
@@ -276,9 +278,36 @@ QString TSpinEdit::textFromValue(int value) const
 
 TTrackBar::TTrackBar(QWidget *parent) : QSlider(Qt::Horizontal, parent) {}
 
+const QColor TProgressBar::kMarkColor{200, 0, 0};
+
 TProgressBar::TProgressBar(QWidget *parent) : QProgressBar(parent)
 {
     setTextVisible(false);
+}
+
+void TProgressBar::setMark(double fraction)
+{
+    const double mark = fraction >= 0 ? std::min(fraction, 1.0) : -1.0;
+    if (mark == FMark)
+        return;
+    FMark = mark;
+    update();
+}
+
+void TProgressBar::paintEvent(QPaintEvent *event)
+{
+    QProgressBar::paintEvent(event);
+    if (FMark < 0)
+        return;
+    // Where the style puts the chunk, so that a level at the mark fills the bar up to it.
+    QStyleOptionProgressBar option;
+    initStyleOption(&option);
+    const QRect groove = style()->subElementRect(QStyle::SE_ProgressBarContents, &option, this);
+    const int x = groove.left() + int(std::lround(FMark * groove.width())) - kMarkWidth / 2;
+    QPainter p(this);
+    p.fillRect(QRect(std::clamp(x, groove.left(), groove.right() - kMarkWidth + 1), groove.top(), kMarkWidth,
+                     groove.height()),
+               kMarkColor);
 }
 
 TStatusBar::TStatusBar(QWidget *parent) : QWidget(parent) {}

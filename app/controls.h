@@ -233,11 +233,24 @@ public:
     explicit TTrackBar(QWidget *parent);
 };
 
+// A progress bar that can carry a mark across it: a line at a fraction of its length,
+// measured as the bar's own position is.
 class TProgressBar : public QProgressBar
 {
     Q_OBJECT
 public:
     explicit TProgressBar(QWidget *parent);
+    // 0..1 along the bar (clamped); below 0 or not a number: no mark.
+    void setMark(double fraction);
+    double mark() const { return FMark; }
+    static constexpr int kMarkWidth = 2;
+    static const QColor kMarkColor;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    double FMark = -1;
 };
 
 // A status bar of panels; the last panel runs to the right edge.

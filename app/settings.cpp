@@ -265,7 +265,7 @@ void IniFile::UpdateFile()
         throw SettingsWriteError(FPath);
 }
 
-// The sixteen settings, in the order they are read and written.
+// The eighteen settings, in the order they are read and written.
 namespace {
 const QString kFormat = QStringLiteral("Format");
 const QString kFileOutput = QStringLiteral("FileOutput");
@@ -292,6 +292,8 @@ void TForm1::LoadSettings()
     CheckBox2->setChecked(ini.ReadBool(kDb, QStringLiteral("dbrec2"), CheckBox2->isChecked()));
     SpinEdit2->setValue(ini.ReadInteger(kDb, QStringLiteral("dppd"), SpinEdit2->Value()));
     SpinEdit3->setValue(ini.ReadInteger(kDb, QStringLiteral("preroll"), SpinEdit3->Value()));
+    SpinEdit4->setValue(ini.ReadInteger(kDb, QStringLiteral("margin"), SpinEdit4->Value()));
+    CheckBox3->setChecked(ini.ReadBool(kDb, QStringLiteral("split"), CheckBox3->isChecked()));
 }
 
 void TForm1::SaveSettings()
@@ -313,5 +315,7 @@ void TForm1::SaveSettings()
     ini.WriteBool(kDb, QStringLiteral("dbrec2"), CheckBox2->isChecked());
     ini.WriteInteger(kDb, QStringLiteral("dppd"), SpinEdit2->Value());
     ini.WriteInteger(kDb, QStringLiteral("preroll"), SpinEdit3->Value());
+    ini.WriteInteger(kDb, QStringLiteral("margin"), SpinEdit4->Value());
+    ini.WriteBool(kDb, QStringLiteral("split"), CheckBox3->isChecked());
     ini.UpdateFile();
 }

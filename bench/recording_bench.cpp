@@ -9,8 +9,11 @@
 // the children it waited for, peak resident set). Our side is this same program run as a
 // child that drives the main window offscreen, exactly as the buttons would.
 //
-//   bench_recording [--seconds N] [--table FILE]
-//   bench_recording --child record|idle|listen|startup|voice SECONDS DIR   (internal)
+//   bench_recording [--seconds N] [--room-seconds N] [--table FILE]
+//   bench_recording --child record|idle|listen|room|startup|voice SECONDS DIR   (internal)
+//
+// --room-seconds sets how long voice control is left listening to a room after the
+// environment test (600 by default).
 
 #include "app/Form1.h"
 #include "app/application.h"
@@ -103,6 +106,42 @@ int runChild(const std::string &mode, double seconds, const fs::path &dir)
     } else if (mode == "record" || mode == "record-stereo") {
         QTimer::singleShot(0, [&] { form->DFBRecordStartClick(); });
         QTimer::singleShot(ms, [&] { form->BStopClick(); app.quit(); });
+    } else if (mode == "room") {
+        // The environment test over the room for four seconds, then voice control with both
+        // switches ticked, left listening. Every start of a recording is counted.
+        QTimer::singleShot(0, [&] { form->Button1Click(); });
+        QTimer::singleShot(4000, [&] {
+            form->Button1Click();
+            form->CheckBox1->setChecked(true);
+            form->CheckBox2->setChecked(true);
+            form->Button2Click();
+        });
+        auto starts = std::make_shared<int>(0);
+        auto poll = new QTimer(form.get());
+        QObject::connect(poll, &QTimer::timeout, [&, starts, recording = false]() mutable {
+            const bool now = form->StatusBar1->panelText(0) == TForm1::kStateRecording;
+            if (now && !recording)
+                ++*starts;
+            recording = now;
+        });
+        poll->start(100);
+        auto before = std::make_shared<rusage>();
+        auto from = std::make_shared<std::int64_t>(0);
+        QTimer::singleShot(6000, [=] {
+            getrusage(RUSAGE_SELF, before.get());
+            *from = monotonicNs();
+        });
+        QTimer::singleShot(6000 + ms, [&, before, from, starts] {
+            rusage after{};
+            getrusage(RUSAGE_SELF, &after);
+            std::printf("window_cpu=%.4f window_s=%.4f recordings=%d threshold=%d\n",
+                        cpuSeconds(after) - cpuSeconds(*before), double(monotonicNs() - *from) / 1e9, *starts,
+                        form->SpinEdit1->Value());
+            std::fflush(stdout);
+            if (form->FRecording)
+                form->BStopClick();
+            app.quit();
+        });
     } else if (mode == "idle" || mode == "listen" || mode == "voice") {
         // Voice control on; in idle mode nothing starts a recording, the meter just runs. In
         // listen mode it listens with automatic start and its pre-roll capture on, for sound
@@ -146,7 +185,9 @@ int runChild(const std::string &mode, double seconds, const fs::path &dir)
 // ---------------------------------------------------------------------------------------------
 // Parent side: the feeder and the measurements.
 
-enum class Signal { Silence, Music, Chirp };
+// Room: a steady noise floor, Gaussian hiss and a 50 Hz hum, peaking near -38 dBFS and,
+// like any noise, a little higher the longer one listens.
+enum class Signal { Silence, Music, Chirp, Room };
 
 // Writes the pipe source's FIFO at real-time pace from its own thread. What the FIFO cannot
 // take (nobody records) is dropped, so the sound stays in step with the wall clock.
@@ -214,6 +255,14 @@ private:
                         v = 0.25 * std::sin(2 * std::numbers::pi * 440 * t)
                             + 0.12 * std::sin(2 * std::numbers::pi * 1250 * t)
                             + 0.05 * ((noise >> 8) / 8388608.0 - 1.0);
+                    } else if (s == Signal::Room) {
+                        // Box-Muller over two draws of the generator.
+                        noise = noise * 1664525u + 1013904223u;
+                        const double u1 = (double(noise >> 8) + 1.0) / 16777217.0;
+                        noise = noise * 1664525u + 1013904223u;
+                        const double u2 = double(noise >> 8) / 16777216.0;
+                        v = 0.0035 * std::sqrt(-2.0 * std::log(u1)) * std::cos(2 * std::numbers::pi * u2)
+                            + 0.0025 * std::sin(2 * std::numbers::pi * 50 * t);
                     } else if (s == Signal::Chirp) {
                         const double tc = double(chirpFrame++) / kRate;
                         v = 0.3 * std::sin(2 * std::numbers::pi
@@ -424,7 +473,7 @@ std::string fmt(const char *f, double v)
     return b;
 }
 
-int runParent(double seconds, const std::string &tablePath)
+int runParent(double seconds, double roomSeconds, const std::string &tablePath)
 {
     const char *fifo = std::getenv("QUAVREL_BENCH_FIFO");
     if (!fifo || !*fifo) {
@@ -546,6 +595,23 @@ int runParent(double seconds, const std::string &tablePath)
     if (!(listenRatio <= 1.5))
         ++failures;
 
+    // A room left listening: after the environment test, its own noise must start nothing,
+    // for as long as voice control listens, at no more CPU than listening costs.
+    feeder.set(Signal::Room);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    feeder.drain(fifo); // the music still in the FIFO is no part of the room
+    const Run room = measure({self, "--child", "room", fmt("%.0f", roomSeconds), work.string()}, work);
+    const double roomCpu = std::stod(field(room.output, "window_cpu").value_or("0"));
+    const double roomWall = std::stod(field(room.output, "window_s").value_or("1"));
+    const int roomStarts = std::stoi(field(room.output, "recordings").value_or("-1"));
+    const double roomPercent = roomCpu / roomWall * 100.0;
+    std::printf("Voice control left listening to a room for %.0f s after the environment test (threshold %s):"
+                " %d recordings started (target 0), %.3f CPU s/min = %.2f %% of a core (target: at most %.0f %%)\n",
+                roomWall, field(room.output, "threshold").value_or("?").c_str(), roomStarts,
+                roomCpu * 60.0 / roomWall, roomPercent, kIdleTargetPercent);
+    if (room.status != 0 || roomStarts != 0 || roomPercent > kIdleTargetPercent)
+        ++failures;
+
     // Start-up: from fork to the first turn of the event loop after the window is shown.
     std::vector<double> startups;
     std::vector<double> startupCpu;
@@ -626,6 +692,10 @@ int runParent(double seconds, const std::string &tablePath)
         t << "| Listening, window and " << server << " together / parec with default attributes and "
           << server << " | " << fmt("%.2f", listenTotal) << " / " << fmt("%.2f s/min", parecTotal) << " = "
           << fmt("%.2f", listenRatio) << " | at most 1.5 |\n";
+        t << "| Voice control left listening to a room for " << fmt("%.3g", roomSeconds / 60)
+          << " min after the environment test: recordings started, CPU | " << roomStarts << ", "
+          << fmt("%.2f s/min", roomCpu * 60.0 / roomWall) << " (" << fmt("%.2f %%", roomPercent)
+          << " of a core) | 0, at most 1 % |\n";
         t << "| Start-up, launch to window shown | " << fmt("%.0f ms", startupMs) << " | |\n";
         t << "| Voice-trigger onset lost, at three tick phases | mean " << fmt("%.0f ms", latMean * 1000)
           << ", worst " << fmt("%.0f ms", latMax * 1000) << " | 0 ms |\n";
@@ -649,16 +719,19 @@ int main(int argc, char **argv)
         return 0;
     }
     double seconds = 25;
+    double roomSeconds = 600;
     std::string table;
     for (std::size_t i = 0; i + 1 < args.size(); i += 2) {
         if (args[i] == "--seconds")
             seconds = std::stod(args[i + 1]);
+        else if (args[i] == "--room-seconds")
+            roomSeconds = std::stod(args[i + 1]);
         else if (args[i] == "--table")
             table = args[i + 1];
     }
     signal(SIGPIPE, SIG_IGN);
     try {
-        return runParent(seconds, table);
+        return runParent(seconds, roomSeconds, table);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "bench_recording: %s\n", e.what());
         return 2;

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -231,6 +232,25 @@ bool hasControlCharacters(const QString &name)
     return std::any_of(name.cbegin(), name.cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
 }
 
+bool createUnusedFile(TOutFile &file, const QString &name)
+{
+    constexpr int kMostNumbers = 10000;
+    for (int n = 1; n <= kMostNumbers; ++n) {
+        if (file.Create(numberedFileName(name, n), true))
+            return true;
+        if (file.errorCode() != EEXIST)
+            return false;
+        if (n == 1) {
+            // A folder, a device or a pipe holds no take to keep: opening it as named says
+            // why it cannot be recorded into, instead of recording beside it.
+            const QFileInfo existing(name);
+            if (existing.exists() && !existing.isFile())
+                return file.Create(name);
+        }
+    }
+    return false;
+}
+
 // ---- the session ---------------------------------------------------------------------------
 
 namespace {
@@ -343,6 +363,11 @@ void TForm1::DFBRecordStartClick(QObject *Sender)
         ShowError(this, FStartError);
         return;
     }
+    if (FFileOutput) {
+        FLastFile = FOutFile.FileName();
+        FLastFileField = EOutFile->text();
+        EOutFile->setToolTip(QStringLiteral("正在写入“%1”").arg(FLastFile));
+    }
     pasue->setEnabled(true);
     stop->setEnabled(true);
     cont->hide();
@@ -403,19 +428,8 @@ bool TForm1::BStartClick(QObject *)
             releaseEncoder();
             return refuse(QStringLiteral("文件名中含有换行符等控制字符，请改正后再录音。"));
         }
-        bool created = false;
-        if (CTimeStamp->isChecked()) {
-            // A stamped name never replaces a file: the next free "-2", "-3" ... is taken.
-            const QString stamped = stampedFileName(name, QDateTime::currentDateTime());
-            for (int n = 1; n <= 10000 && !created; ++n) {
-                created = FOutFile.Create(numberedFileName(stamped, n), true);
-                if (!created && FOutFile.errorCode() != EEXIST)
-                    break;
-            }
-        } else {
-            created = FOutFile.Create(name);
-        }
-        if (!created) {
+        const QString wanted = CTimeStamp->isChecked() ? stampedFileName(name, QDateTime::currentDateTime()) : name;
+        if (!createUnusedFile(FOutFile, wanted)) {
             releaseEncoder();
             if (FOutFile.notOrdinaryFile())
                 return refuse(QStringLiteral("“%1”不是普通文件，而是管道、设备或套接字，不能录音到这里。请换一个文件名。")
@@ -459,6 +473,8 @@ bool TForm1::BStartClick(QObject *)
     }
     FBlockAlign = format.nBlockAlign;
     FSessionRate = format.nSamplesPerSec;
+    // A pause voice control may end runs this device on into a pre-roll for the next take.
+    FPreRollDevice = ChosenDeviceId();
 
     HWAVEIN device = nullptr;
     if (const MMRESULT r = waveInOpen(&device, ChosenDeviceId(), &format, this, 0, CALLBACK_WINDOW);
@@ -736,7 +752,11 @@ void TForm1::EndSession()
     FPreRolling = false;
     FPreRoll.Clear();
     waveInClose(FWaveIn);
+    FinishStream();
+}
 
+void TForm1::FinishStream()
+{
     DWORD out = 0;
     if (beDeinitStream(FStream, FMp3Buffer.data(), &out) == BE_ERR_SUCCESS)
         WriteMp3(out);
@@ -752,8 +772,37 @@ void TForm1::EndSession()
                           .arg(FOutFile.errorText(), FOutFile.FileName());
     }
     FMp3Buffer = {};
+    if (FFileOutput && FOutFile.Size() > 0)
+        EOutFile->setToolTip(QStringLiteral("最近写入“%1”").arg(FOutFile.FileName()));
     // The final length and size, with the flush in them.
     InfoTimerTimer();
+}
+
+void TForm1::StartNextTake()
+{
+    if (FRecording && FPreRolling) {
+        // The pause's capture runs on into its ring and becomes the next take's, as voice
+        // control's listening capture becomes the first: no sound between the two is lost.
+        FlushWaveNotices();
+        FRecording = false;
+        FinishStream();
+    } else if (FRecording) {
+        EndSession();
+    }
+    if (QString error = std::exchange(FWriteError, QString()); !error.isEmpty()) {
+        stopClick();
+        throw SessionFileError(error);
+    }
+    ShowIdleState();
+    DFBRecordStartClick();
+}
+
+QString TForm1::PlayFileName() const
+{
+    // The field's name may have become a stamped or numbered one when it was recorded.
+    if (!FLastFile.isEmpty() && EOutFile->text() == FLastFileField)
+        return FLastFile;
+    return EOutFile->text();
 }
 
 void TForm1::BStopClick(QObject *)

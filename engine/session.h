@@ -97,6 +97,11 @@ QString stampedFileName(const QString &name, const QDateTime &when);
 // "-2", "-3" ... before the extension.
 QString numberedFileName(const QString &name, int n);
 
+// Opens for writing the first of `name`, "-2", "-3" ... before its extension that does not
+// exist yet, so that no file is ever emptied; a device or a pipe under `name` itself is opened
+// as it is. False with the last attempt's reason in `file` when none could be made.
+bool createUnusedFile(TOutFile &file, const QString &name);
+
 // Whether `name` holds a control character (a line break, a tab, U+007F to U+009F ...): such
 // a name makes a file nobody can type and breaks the line it is stored on in recorder.ini.
 bool hasControlCharacters(const QString &name);

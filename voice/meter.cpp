@@ -39,6 +39,30 @@ int meterPosition(std::int32_t level)
     return int(std::clamp(position, 0.0, 100.0));
 }
 
+double soundLine(std::int32_t threshold, int marginDb)
+{
+    // Far beyond what a 16-bit peak can reach either way; keeps the power finite.
+    const int db = std::clamp(marginDb, -200, 200);
+    return double(threshold) * std::pow(10.0, double(db) / 20.0);
+}
+
+bool isSound(std::int32_t level, std::int32_t threshold, int marginDb)
+{
+    // A margin of 0 multiplies by exactly 1: the comparison is the integer one of old.
+    return double(level) > soundLine(threshold, marginDb);
+}
+
+QString dbfsText(double level)
+{
+    if (!(level > 0))
+        return QStringLiteral("−∞");
+    const double db = 20.0 * std::log10(level / 32768.0);
+    QString text = QString::number(db, 'f', 1);
+    if (text == QLatin1String("-0.0"))
+        return QStringLiteral("0.0");
+    return text.replace(QLatin1Char('-'), QChar(0x2212));
+}
+
 bool TForm1::AudioIn1BufferFilled(void *Buffer, std::int32_t &Size)
 {
     // The monitor always hands over whole buffers; a buffer without one whole sample says
@@ -106,13 +130,25 @@ void TForm1::UpdateStatus()
 {
     if (!AudioIn1->Capturing) {
         ProgressBar1->setValue(0);
+        Label16->clear();
+        ShowSoundLine();
         return;
     }
     ProgressBar1->setValue(meterPosition(FLevel));
+    Label16->setText(dbfsText(FLevel) + QStringLiteral(" dBFS"));
     if (std::abs(FMinSample) > FMaxSample)
         FMaxSample = std::abs(FMinSample);
     if (Button1->text() == QStringLiteral("停止"))
         SpinEdit1->setValue(FMaxSample);
+    ShowSoundLine();
+}
+
+void TForm1::ShowSoundLine()
+{
+    // Read afresh each time, as the tick reads them: the fields have no change handlers.
+    const std::int32_t threshold = SpinEdit1->Value();
+    Label15->setText(dbfsText(threshold) + QStringLiteral(" dBFS"));
+    ProgressBar1->setMark(soundLine(threshold, SpinEdit4->Value()) / 32768.0);
 }
 
 void TForm1::Timer1Timer(QObject *)

@@ -1,5 +1,6 @@
 #include "app/Form1.h"
 #include "audio/AudioIO.h"
+#include "voice/meter.h"
 
 #include <limits>
 #include <optional>
@@ -43,12 +44,16 @@ void TForm1::Timer2Timer(QObject *)
     // Judged on the loudest buffer since the last tick, measured since the monitor last
     // started (a start clears it): a level left over from before never counts as sound.
     TakeFillingLevel();
-    const bool sound = SpinEdit1->Value() < FTickPeak;
+    // The environment test leaves the loudest noise it heard, and noise has no ceiling: its
+    // next excursion passes that. A voice must rise above it by the margin.
+    const bool sound = isSound(FTickPeak, SpinEdit1->Value(), SpinEdit4->Value());
     FTickPeak = 0;
 
     if (CheckBox1->isChecked() && sound && StatusBar1->panelText(0) != kStateRecording) {
         // Shown by pause; isVisibleTo, since the window itself may be minimised or hidden.
-        if (cont->isVisibleTo(this))
+        if (cont->isVisibleTo(this) && CheckBox3->isChecked())
+            StartNextTake();
+        else if (cont->isVisibleTo(this))
             contClick();
         else
             DFBRecordStartClick();

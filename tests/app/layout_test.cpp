@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QSlider>
 
+#include <algorithm>
+#include <iterator>
 #include <set>
 
 namespace {
@@ -68,7 +70,17 @@ const Placement kPlacements[] = {
     {"Label11", "GroupBox2", {176, 204, 24, 13}, QStringLiteral("预录")},
     {"SpinEdit3", "GroupBox2", {204, 195, 57, 22}, QString()},
     {"Label12", "GroupBox2", {264, 204, 24, 13}, QStringLiteral("毫秒")},
+    {"Label13", "GroupBox2", {160, 153, 24, 13}, QStringLiteral("余量")},
+    {"SpinEdit4", "GroupBox2", {184, 149, 41, 22}, QString()},
+    {"Label14", "GroupBox2", {228, 153, 16, 13}, QStringLiteral("dB")},
+    {"Label15", "GroupBox2", {248, 153, 73, 13}, QStringLiteral("−∞ dBFS")},
+    {"CheckBox3", "GroupBox2", {160, 176, 129, 17}, QStringLiteral("每次声控新建文件")},
+    {"Label16", "GroupBox1", {248, 42, 73, 13}, QString()},
 };
+
+// Controls added to the window's description, in room it left free.
+const char *const kAdded[] = {"Label11", "SpinEdit3", "Label12", "Label13", "SpinEdit4",
+                              "Label14", "Label15",   "CheckBox3", "Label16"};
 
 QString captionOf(const QWidget *w)
 {
@@ -132,6 +144,18 @@ TEST_F(LayoutTest, EveryControlHasItsPlaceParentAndCaption)
         EXPECT_EQ(w->geometry(), p.geometry);
         if (!p.text.isNull())
             EXPECT_EQ(captionOf(w), p.text);
+    }
+}
+
+TEST_F(LayoutTest, AddedControlsOverlapNoOther)
+{
+    for (const char *added : kAdded) {
+        const Placement *a = std::find_if(std::begin(kPlacements), std::end(kPlacements),
+                                          [&](const Placement &p) { return qstrcmp(p.name, added) == 0; });
+        ASSERT_NE(a, std::end(kPlacements)) << added;
+        for (const Placement &p : kPlacements)
+            if (&p != a && qstrcmp(p.parent, a->parent) == 0)
+                EXPECT_FALSE(p.geometry.intersects(a->geometry)) << added << " covers " << p.name;
     }
 }
 
@@ -264,8 +288,8 @@ TEST_F(LayoutTest, SpeedButtonsTakeNoFocusAndCarryTheirGlyphs)
 TEST_F(LayoutTest, TabOrderFollowsTheWindowDescription)
 {
     const QList<QWidget *> order{form->CDevices, form->CSampleRate, form->CChannels, form->CQuality, form->CMode,
-                                 form->CBitrate, form->Button1, form->SpinEdit1, form->CheckBox1, form->CheckBox2,
-                                 form->SpinEdit2, form->SpinEdit3, form->CVBRQuality, form->COutFile, form->EOutFile, form->BOutFile,
+                                 form->CBitrate, form->Button1, form->SpinEdit1, form->SpinEdit4, form->CheckBox1,
+                                 form->CheckBox2, form->CheckBox3, form->SpinEdit2, form->SpinEdit3, form->CVBRQuality, form->COutFile, form->EOutFile, form->BOutFile,
                                  form->CTimeStamp, form->Button2, form->SpeedButton1};
     // The focus chain, keeping only these controls, starting at the first of them.
     QList<QWidget *> chain;

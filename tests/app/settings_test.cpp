@@ -59,6 +59,7 @@ const QStringList kFreshFile{
     QStringLiteral("Enabled=1"),       QStringLiteral("TimeStamp=0"),       QStringLiteral("FileName=default.mp3"),
     QStringLiteral("[Db]"),            QStringLiteral("dbMax=0"),           QStringLiteral("dbrec=0"),
     QStringLiteral("dbrec2=0"),        QStringLiteral("dppd=10"),           QStringLiteral("preroll=1500"),
+    QStringLiteral("margin=6"),        QStringLiteral("split=0"),
 };
 
 // Marks a folder immutable for as long as it lives: no file can be made, renamed or removed in
@@ -638,4 +639,24 @@ TEST_F(SettingsTest, ThePreRollIsKeptAndAnOlderFileWithoutItGetsTheDefault)
 
     build();
     EXPECT_EQ(form->SpinEdit3->Value(), 0); // 0 stays off
+}
+
+TEST_F(SettingsTest, MarginAndSplitAreKeptAndAnOlderFileGetsTheirDefaults)
+{
+    work.write(QStringLiteral("recorder.ini"), "[Db]\ndbMax=700\npreroll=900\n");
+    build();
+    EXPECT_EQ(form->SpinEdit4->Value(), 6);
+    EXPECT_FALSE(form->CheckBox3->isChecked());
+    EXPECT_EQ(form->SpinEdit1->Value(), 700); // the captured noise is read as it was
+    form->SpinEdit4->setValue(0);
+    form->CheckBox3->setChecked(true);
+    closeAndDestroy();
+    const QStringList lines = keyLines(work.read(QStringLiteral("recorder.ini")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("margin=0")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("split=1")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("preroll=900")));
+
+    build();
+    EXPECT_EQ(form->SpinEdit4->Value(), 0);
+    EXPECT_TRUE(form->CheckBox3->isChecked());
 }

@@ -64,7 +64,7 @@ awk -v f="$freq" 'BEGIN { exit !(f > 900 && f < 1100) }' || fail "no 1 kHz tone:
 
 [ -f recorder.ini ] || fail "no recorder.ini"
 keys=$(grep -c '=' recorder.ini)
-[ "$keys" -eq 16 ] || fail "recorder.ini holds $keys keys"
+[ "$keys" -eq 18 ] || fail "recorder.ini holds $keys keys"
 for section in Format FileOutput Db; do grep -qx "\[$section\]" recorder.ini || fail "no [$section]"; done
 grep -qx 'Device=PipeSource' recorder.ini || fail "device not stored: $(grep Device recorder.ini)"
 grep -qx 'DeviceName=pipesrc' recorder.ini || fail "source name not stored: $(grep Device recorder.ini)"

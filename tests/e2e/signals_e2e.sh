@@ -95,7 +95,7 @@ for sig in TERM INT HUP; do
     exit !(want >= 1.5 && got > want - 0.3 - d && got < want + 0.2) }' || fail "[$sig] wrong length"
 
   keys=$(grep -c '=' recorder.ini || true)
-  [ "$keys" -eq 16 ] || fail "[$sig] recorder.ini holds $keys keys: $(cat recorder.ini)"
+  [ "$keys" -eq 18 ] || fail "[$sig] recorder.ini holds $keys keys: $(cat recorder.ini)"
   grep -qxF "FileName=$name" recorder.ini || fail "[$sig] the typed name was not saved: $(grep FileName recorder.ini)"
   cd "$work"
 done

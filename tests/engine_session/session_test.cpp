@@ -735,24 +735,53 @@ TEST(OutFileLock, ASecondWriterOfTheFileIsRefusedUntilTheFirstCloses)
     EXPECT_TRUE(second.Truncate());
 }
 
-TEST_F(SessionTest, AStartOnAFileAnotherRecorderWritesIsRefusedWithABoxNamingIt)
+TEST_F(SessionTest, AFileAnotherRecorderWritesIsLeftToItAndTheTakeGoesToTheNextName)
 {
     work.write(QStringLiteral("take.mp3"), "the other recorder's take");
     const QByteArray path = QFile::encodeName(work.file(QStringLiteral("take.mp3")));
     const int other = ::open(path.constData(), O_WRONLY | O_CLOEXEC);
     ASSERT_GE(other, 0);
     ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
-    click(form->DFBRecordStart);
-    deliver();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("“take.mp3”"))) << boxes.lastText().toStdString();
-    expectIdle();
-    EXPECT_EQ(work.read(QStringLiteral("take.mp3")), QByteArray("the other recorder's take"));
-    ::close(other);
-
-    boxes.boxes.clear();
     record();
     expectRecording();
+    EXPECT_EQ(form->FOutFile.FileName(), QStringLiteral("take-2.mp3"));
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(work.read(QStringLiteral("take.mp3")), QByteArray("the other recorder's take"));
+    ::close(other);
+}
+
+// ---- no take is ever overwritten ------------------------------------------------------------
+
+TEST_F(SessionTest, RecordingAgainUnderATakenNameKeepsEveryTakeWhole)
+{
+    VirtualWaveIn::setSignal(0, VirtualWaveIn::sine(700, 9000));
+    work.write(QStringLiteral("old.mp3"), "precious");
+    // The dialog asks before an existing name is picked; picking it overwrites nothing.
+    desktop.answer = work.file(QStringLiteral("old.mp3"));
+    click(form->BOutFile);
+    ASSERT_EQ(form->EOutFile->text(), work.file(QStringLiteral("old.mp3")));
+    std::vector<std::uint64_t> frames;
+    for (int take = 2; take <= 3; ++take) {
+        record();
+        pump(300 * take);
+        frames.push_back(deliveredFrames());
+        const QString name = work.file(QStringLiteral("old-%1.mp3").arg(take));
+        // The window names the file being written, and play opens it.
+        EXPECT_TRUE(form->EOutFile->toolTip().contains(name)) << form->EOutFile->toolTip().toStdString();
+        click(form->stop);
+        deliver();
+        click(form->SpeedButton5);
+        ASSERT_FALSE(desktop.urls.empty());
+        EXPECT_EQ(desktop.urls.back().toLocalFile(), name);
+    }
+    EXPECT_EQ(work.read(QStringLiteral("old.mp3")), QByteArray("precious"));
+    expectDecodesTo(QStringLiteral("old-2.mp3"), frames[0], 44100, 2);
+    expectDecodesTo(QStringLiteral("old-3.mp3"), frames[1], 44100, 2);
+    // Another name in the field: play opens that one.
+    form->EOutFile->setText(QStringLiteral("other.mp3"));
+    click(form->SpeedButton5);
+    EXPECT_EQ(desktop.urls.back().toLocalFile(), work.file(QStringLiteral("other.mp3")));
+    EXPECT_TRUE(boxes.boxes.empty());
 }
 
 // ---- the length players show ----------------------------------------------------------------

@@ -35,7 +35,7 @@ protected:
     {
         TForm1 &f = *form;
         return {f.CDevices, f.CSampleRate, f.CChannels, f.CMode, f.CBitrate, f.CQuality, f.EOutFile,
-                f.COutFile, f.CTimeStamp, f.CheckBox1, f.CheckBox2, f.BOutFile, f.Button1, f.Button2,
+                f.COutFile, f.CTimeStamp, f.CheckBox1, f.CheckBox2, f.CheckBox3, f.BOutFile, f.Button1, f.Button2,
                 f.SpeedButton1, f.DFBRecordStart, f.SpeedButton5, f.pasue, f.stop, f.cont, f.Panel1,
                 f.LTimeActive, f.flsize, f.Panel3, f.TheBlackPanel, f.GroupBox1, f.GroupBox2, f.ProgressBar1};
     }
@@ -44,7 +44,8 @@ protected:
         TForm1 &f = *form;
         return {f.SpinEdit1, f.SpinEdit2, f.Label1, f.Label2, f.Label3, f.Label4, f.Label5, f.Label6, f.Label7,
                 f.Label8, f.Label9, f.Label10, f.LTimeActive2, f.MaxLabel, f.LCPU, f.LCPULabel, f.LInputSettings,
-                f.LOutputSettings, f.Bevel5, f.CVBRQuality, f.StatusBar1};
+                f.LOutputSettings, f.Bevel5, f.CVBRQuality, f.StatusBar1, f.SpinEdit4, f.Label13, f.Label14,
+                f.Label15, f.Label16};
     }
 };
 

@@ -48,6 +48,20 @@ TEST(MeasureSamples, FindsTheExtremesAndTheLargestMagnitude)
     EXPECT_EQ(measureSamples(positive.data(), 0).level, 0);
 }
 
+TEST(Dbfs, OneDecimalARealMinusAndMinusInfinityForNothing)
+{
+    const std::pair<double, const char *> cases[] = {
+        {32768, "0.0"},     {32767, "0.0"},      {16384, "−6.0"}, {410, "−38.1"}, {1, "−90.3"},
+        {0, "−∞"},          {-5, "−∞"},          {40000, "1.7"},
+    };
+    for (const auto &[level, text] : cases)
+        EXPECT_EQ(dbfsText(level), QString::fromUtf8(text)) << level;
+    EXPECT_DOUBLE_EQ(soundLine(1000, 0), 1000.0);
+    EXPECT_NEAR(soundLine(1000, 6), 1995.26, 0.01);
+    EXPECT_NEAR(soundLine(1000, -6), 501.19, 0.01);
+    EXPECT_DOUBLE_EQ(soundLine(-1, 6), -1.995262314968879); // a negative threshold stays under silence
+}
+
 class MeterTest : public VoiceTest
 {
 protected:
@@ -162,5 +176,77 @@ TEST_F(MeterTest, TheEnvironmentTestShowsTheLoudestSoFarUntilItStops)
     EXPECT_EQ(bar(), 0);
     EXPECT_EQ(form->SpinEdit1->Value(), 3000);
 }
+
+TEST_F(MeterTest, ThePeakAndTheThresholdReadInDbfs)
+{
+    form->SpinEdit1->setValue(410);
+    handle({-16384});
+    bar();
+    EXPECT_EQ(form->Label16->text(), QStringLiteral("−6.0 dBFS"));
+    EXPECT_EQ(form->Label15->text(), QStringLiteral("−38.1 dBFS"));
+    form->SpinEdit1->setValue(0);
+    form->pasueClick();
+    bar();
+    EXPECT_EQ(form->Label15->text(), QStringLiteral("−∞ dBFS"));
+    EXPECT_TRUE(form->Label16->text().isEmpty()); // nothing is measured
+}
+
+// Columns of the bar's grab that carry the mark's colour.
+std::vector<int> markColumns(const QImage &image)
+{
+    std::vector<int> columns;
+    for (int x = 0; x < image.width(); ++x)
+        if (image.pixelColor(x, image.height() / 2) == TProgressBar::kMarkColor)
+            columns.push_back(x);
+    return columns;
+}
+
+// Where the filled part of the bar ends: the first column of the middle row, after the
+// chunk's start, that shows the empty groove's colour (taken near the right end).
+int chunkEnd(const QImage &image)
+{
+    const int y = image.height() / 2;
+    const QColor groove = image.pixelColor(image.width() - 4, y);
+    int x = 4;
+    while (x < image.width() && image.pixelColor(x, y) != groove)
+        ++x;
+    return x;
+}
+
+struct MarkCase
+{
+    const char *name;
+    int threshold;
+    int margin;
+};
+
+class MeterMark : public MeterTest, public testing::WithParamInterface<MarkCase>
+{};
+
+TEST_P(MeterMark, SitsWhereALevelAtTheThresholdPlusMarginFillsTheBarTo)
+{
+    const MarkCase &c = GetParam();
+    form->SpinEdit1->setValue(c.threshold);
+    form->SpinEdit4->setValue(c.margin);
+    const std::int32_t line = std::int32_t(std::lround(soundLine(c.threshold, c.margin)));
+    handle({std::int16_t(std::min(line, 32767))});
+    bar();
+    form->ProgressBar1->setMark(-1);
+    const QImage filled = form->ProgressBar1->grab().toImage();
+    form->Timer1Timer();
+    const QImage marked = form->ProgressBar1->grab().toImage();
+    const std::vector<int> columns = markColumns(marked);
+    ASSERT_EQ(columns.size(), std::size_t(TProgressBar::kMarkWidth));
+    EXPECT_TRUE(markColumns(filled).empty());
+    // The bar keeps its linear position: the level at the line fills it up to the mark.
+    EXPECT_NEAR(columns.front() + TProgressBar::kMarkWidth / 2, chunkEnd(filled), 2);
+}
+
+// The line at -38 + 6 dBFS, at half the scale (-6 dBFS = 16384), and at nearly all of it.
+INSTANTIATE_TEST_SUITE_P(Meter, MeterMark,
+                         testing::Values(MarkCase{"QuietRoomPlusSixDb", 410, 6},
+                                         MarkCase{"MinusSixDbfs", 8211, 6}, MarkCase{"NoMargin", 16384, 0},
+                                         MarkCase{"NearlyFullScale", 30000, 0}),
+                         [](const testing::TestParamInfo<MarkCase> &info) { return std::string(info.param.name); });
 
 } // namespace

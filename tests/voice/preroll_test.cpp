@@ -78,9 +78,9 @@ protected:
         deliver();
     }
 
-    std::vector<std::pair<double, double>> fileRuns()
+    std::vector<std::pair<double, double>> fileRuns(const QString &name = QStringLiteral("take.mp3"))
     {
-        const DecodedMp3 mp3 = decodeMp3File(work.file(QStringLiteral("take.mp3")).toStdString());
+        const DecodedMp3 mp3 = decodeMp3File(work.file(name).toStdString());
         EXPECT_TRUE(mp3.ok) << mp3.error;
         EXPECT_EQ(mp3.rate, kRate);
         return loudRuns(mp3.samples, std::max(mp3.channels, 1));
@@ -480,6 +480,67 @@ TEST_F(PreRollTest, ThePreRollCaptureStopsWhenItsSwitchIsUnticked)
     EXPECT_EQ(VirtualWaveIn::handles(0).size(), 1u);
     EXPECT_TRUE(form->DFBRecordStart->isEnabled());
     EXPECT_FALSE(form->InfoTimer->isActive());
+}
+
+// ---- one take, one file -----------------------------------------------------------------
+
+TEST_F(PreRollTest, VoiceTakesAfterAStopGoToANewFileAndLeaveTheFirstWhole)
+{
+    for (int take = 1; take <= 2; ++take) {
+        voiceOn(true, false, 1000, 10);
+        run(2000);
+        tone(1500, 1000);
+        ASSERT_TRUE(form->FRecording) << "take " << take;
+        stopRecording();
+    }
+    for (const QString &name : {QStringLiteral("take.mp3"), QStringLiteral("take-2.mp3")}) {
+        SCOPED_TRACE(name.toStdString());
+        const auto runs = fileRuns(name);
+        ASSERT_EQ(runs.size(), 1u);
+        EXPECT_NEAR(runs[0].second - runs[0].first, 1500, 15);
+    }
+}
+
+TEST_F(PreRollTest, WithANewFileForEveryTakeEachVoiceTakeIsAWholeFileOfItsOwn)
+{
+    form->CheckBox3->setChecked(true);
+    voiceOn(true, true, 1000, 2);
+    run(2000);
+    for (int take = 0; take < 3; ++take) {
+        tone(1500, 4500);
+        ASSERT_TRUE(paused()) << "take " << take;
+    }
+    const QString last = form->FOutFile.FileName();
+    stopRecording();
+    EXPECT_EQ(last, QStringLiteral("take-3.mp3"));
+    EXPECT_TRUE(boxes.boxes.empty());
+    for (const QString &name : {QStringLiteral("take.mp3"), QStringLiteral("take-2.mp3"), QStringLiteral("take-3.mp3")}) {
+        SCOPED_TRACE(name.toStdString());
+        const DecodedMp3 mp3 = decodeMp3File(work.file(name).toStdString());
+        const auto runs = fileRuns(name);
+        ASSERT_EQ(runs.size(), 1u);
+        EXPECT_NEAR(runs[0].second - runs[0].first, 1500, 15);
+        // The pre-roll before the tone; after it the quiet ticks up to the pause, more than two.
+        EXPECT_GT(runs[0].first, 500);
+        const double length = double(mp3.sampleFrames()) * 1000 / kRate;
+        EXPECT_GT(length - runs[0].second, 2000);
+        EXPECT_LT(length - runs[0].second, 4500);
+    }
+}
+
+TEST_F(PreRollTest, WithoutPreRollANewFileForEveryTakeStillSplitsThem)
+{
+    form->SpinEdit3->setValue(0);
+    form->CheckBox3->setChecked(true);
+    voiceOn(true, true, 1000, 1);
+    run(2000);
+    tone(1500, 3500);
+    ASSERT_TRUE(paused());
+    tone(1500, 500);
+    ASSERT_EQ(state(), TForm1::kStateRecording);
+    stopRecording();
+    EXPECT_EQ(fileRuns().size(), 1u);
+    EXPECT_EQ(fileRuns(QStringLiteral("take-2.mp3")).size(), 1u);
 }
 
 // ---- the environment test after a failed last write ---------------------------------------

@@ -140,4 +140,82 @@ TEST_F(VoiceScenario, TheEnvironmentTestLeavesTheLoudestNoiseInTheThresholdField
     EXPECT_FALSE(form->AudioIn1->Capturing);
 }
 
+// ---- a room left listening --------------------------------------------------------------
+
+// Noise up to 2000 as the environment test hears it; in the hour that follows, now and then
+// an excursion a fraction of a decibel higher, as noise without a ceiling has.
+constexpr int kFloor = 2000;
+std::int16_t roomNoise(std::uint64_t frame, bool excursions)
+{
+    std::uint64_t x = (frame + 7) * 0xD1B54A32D192ED03ull;
+    x ^= x >> 31;
+    if (excursions && x % 150001 == 0)
+        return std::int16_t(-kFloor * 112 / 100); // +1 dB
+    if (frame % 4001 == 2000)
+        return std::int16_t(kFloor);
+    return std::int16_t(int(x % (2 * kFloor + 1)) - kFloor);
+}
+
+struct RoomCase
+{
+    const char *name;
+    int margin;
+    bool roomStarts;
+};
+
+class RoomLeftListening : public VoiceScenario, public testing::WithParamInterface<RoomCase>
+{};
+
+TEST_P(RoomLeftListening, TheRoomStartsNothingForAnHourAndAVoiceStartsAtOnce)
+{
+    VirtualWaveIn::setSignal(0, [](std::uint64_t frame, unsigned, unsigned) { return roomNoise(frame, false); });
+    form->SpinEdit4->setValue(GetParam().margin);
+    click(form->Button1);
+    for (int i = 0; i < 40; ++i) {
+        pump(100);
+        form->Timer1Timer();
+    }
+    click(form->Button1);
+    ASSERT_EQ(form->SpinEdit1->Value(), kFloor);
+    VirtualWaveIn::setSignal(0, [](std::uint64_t frame, unsigned, unsigned) { return roomNoise(frame, true); });
+    voiceOn(true, true, kFloor, 3);
+
+    int tickOfFirstStart = 0;
+    std::int32_t loudest = 0;
+    for (int t = 1; t <= 3600 && !tickOfFirstStart; ++t) {
+        VirtualWaveIn::pumpFrames(form->AudioIn1->WaveHandle(), kMonitorFrames);
+        deliver();
+        loudest = std::max(loudest, form->FTickPeak);
+        tick();
+        if (form->FRecording)
+            tickOfFirstStart = t;
+    }
+    EXPECT_EQ(tickOfFirstStart != 0, GetParam().roomStarts) << "first start at tick " << tickOfFirstStart;
+    EXPECT_GT(loudest, kFloor); // the room did pass what the test had measured
+    if (GetParam().roomStarts)
+        return;
+    EXPECT_FALSE(work.exists(QStringLiteral("take.mp3")));
+
+    // A tone 20 dB above the room: heard at the first tick.
+    VirtualWaveIn::setSignal(0, VirtualWaveIn::sine(440, 10 * kFloor));
+    VirtualWaveIn::pumpFrames(form->AudioIn1->WaveHandle(), kMonitorFrames);
+    deliver();
+    tick();
+    EXPECT_EQ(state(), TForm1::kStateRecording);
+    // Back to the room's level: quiet, and paused after more than three quiet ticks.
+    VirtualWaveIn::setSignal(0, [](std::uint64_t frame, unsigned, unsigned) { return roomNoise(frame, true); });
+    for (int t = 1; t <= 4; ++t) {
+        EXPECT_EQ(state(), TForm1::kStateRecording) << "quiet tick " << t;
+        VirtualWaveIn::pumpFrames(form->AudioIn1->WaveHandle(), kMonitorFrames);
+        deliver();
+        tick();
+    }
+    EXPECT_TRUE(paused());
+}
+
+INSTANTIATE_TEST_SUITE_P(Voice, RoomLeftListening,
+                         testing::Values(RoomCase{"DefaultMarginOfSixDb", 6, false},
+                                         RoomCase{"NoMarginIsTheOldComparison", 0, true}),
+                         [](const testing::TestParamInfo<RoomCase> &info) { return std::string(info.param.name); });
+
 } // namespace

@@ -15,6 +15,7 @@ struct JudgeCase
 {
     const char *name;
     int threshold;
+    int margin;
     std::int16_t sample;
     bool sound;
 };
@@ -25,6 +26,7 @@ class TickJudgement : public VoiceTest, public testing::WithParamInterface<Judge
 TEST_P(TickJudgement, StartsARecordingOnlyAboveTheThreshold)
 {
     const JudgeCase &c = GetParam();
+    form->SpinEdit4->setValue(c.margin);
     voiceOn(true, true, c.threshold, 10);
     tick();
     ASSERT_EQ(state(), TForm1::kStateMonitoring);
@@ -38,13 +40,18 @@ TEST_P(TickJudgement, StartsARecordingOnlyAboveTheThreshold)
 
 INSTANTIATE_TEST_SUITE_P(
     Voice, TickJudgement,
-    testing::Values(JudgeCase{"LevelEqualToThresholdIsQuiet", 1000, 1000, false},
-                    JudgeCase{"NegativePeakEqualToThresholdIsQuiet", 1000, -1000, false},
-                    JudgeCase{"OneAboveIsSound", 1000, 1001, true},
-                    JudgeCase{"Threshold32768NeverHearsTheLoudest", 32768, -32768, false},
-                    JudgeCase{"ThresholdAbove32768NeverHears", 40000, 32767, false},
-                    JudgeCase{"ZeroThresholdHearsOneStep", 0, 1, true},
-                    JudgeCase{"ZeroThresholdSilenceIsQuiet", 0, 0, false}),
+    testing::Values(JudgeCase{"LevelEqualToThresholdIsQuiet", 1000, 0, 1000, false},
+                    JudgeCase{"NegativePeakEqualToThresholdIsQuiet", 1000, 0, -1000, false},
+                    JudgeCase{"OneAboveIsSound", 1000, 0, 1001, true},
+                    JudgeCase{"Threshold32768NeverHearsTheLoudest", 32768, 0, -32768, false},
+                    JudgeCase{"ThresholdAbove32768NeverHears", 40000, 0, 32767, false},
+                    JudgeCase{"ZeroThresholdHearsOneStep", 0, 0, 1, true},
+                    JudgeCase{"ZeroThresholdSilenceIsQuiet", 0, 0, 0, false},
+                    // Six decibels over 1000 is 1995.3.
+                    JudgeCase{"MarginKeepsNoiseJustUnderTheLineQuiet", 1000, 6, 1995, false},
+                    JudgeCase{"MarginHearsTheFirstStepOverTheLine", 1000, 6, -1996, true},
+                    JudgeCase{"MarginOverAZeroThresholdStillHearsOneStep", 0, 6, 1, true},
+                    JudgeCase{"MarginTooHighForAPeakNeverHears", 20000, 6, 32767, false}),
     [](const testing::TestParamInfo<JudgeCase> &info) { return std::string(info.param.name); });
 
 TEST_F(VoiceTest, ANegativeThresholdHearsSoundInSilence)
