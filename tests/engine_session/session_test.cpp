@@ -239,7 +239,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "MP3"},
         StartFailure{"FileCannotBeCreated",
                      [](TForm1 &f) { f.EOutFile->setText(QStringLiteral("missing/take.mp3")); },
-                     "No such file or directory"},
+                     "：文件夹不存在，请另选一个文件夹。\nNo such file or directory"},
         StartFailure{"NoFileName", [](TForm1 &f) { f.EOutFile->setText(QString()); }, "文件名"},
         // Pasted with its line break: no file of that name, and the box says why.
         StartFailure{"NameWithALineBreak",
@@ -330,7 +330,7 @@ TEST_F(SessionTest, AWriteFailureEndsTheSessionWithOneReportAndKeepsWhatWasWritt
     EXPECT_FALSE(form->FRecording);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Critical);
-    EXPECT_TRUE(boxes.lastText().startsWith(QStringLiteral("I/O error %1").arg(EFBIG))) << boxes.lastText().toStdString();
+    EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("\nI/O error %1").arg(EFBIG))) << boxes.lastText().toStdString();
     EXPECT_TRUE(boxes.lastText().endsWith(QLatin1Char('.')));
     deliver();
     expectIdle();
@@ -354,7 +354,7 @@ TEST_F(SessionTest, AWriteFailureAtTheEndIsReportedOnce)
     click(form->stop);
     deliver();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_TRUE(boxes.lastText().startsWith(QStringLiteral("I/O error 28"))) << boxes.lastText().toStdString();
+    EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("\nI/O error 28"))) << boxes.lastText().toStdString();
     expectIdle();
 }
 
