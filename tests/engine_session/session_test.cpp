@@ -427,6 +427,7 @@ TEST_F(SessionTest, StopAfterNoSessionStillResetsTheControls)
 
 TEST_F(SessionTest, PlayHandsTheNameOverAsAFileUrlAndRunsNothing)
 {
+    work.write(QStringLiteral("a;touch x"), "ID3");
     form->EOutFile->setText(QStringLiteral("a;touch x"));
     click(form->SpeedButton5);
     ASSERT_EQ(desktop.urls.size(), 1u);
@@ -437,6 +438,7 @@ TEST_F(SessionTest, PlayHandsTheNameOverAsAFileUrlAndRunsNothing)
     form->EOutFile->setText(QString());
     click(form->SpeedButton5);
     EXPECT_EQ(desktop.urls.size(), 1u);
+    EXPECT_EQ(boxes.size(), 1u); // no name to play, and the box says so
 }
 
 TEST_F(SessionTest, PlayIsAvailableDuringARecording)
@@ -570,7 +572,7 @@ TEST_F(SessionTest, AFailureFoundAtTheCloseIsReportedAsAWriteError)
     expectIdle();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Critical);
-    EXPECT_TRUE(boxes.lastText().startsWith(QStringLiteral("I/O error %1").arg(EDQUOT))) << boxes.lastText().toStdString();
+    EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("\nI/O error %1").arg(EDQUOT))) << boxes.lastText().toStdString();
     EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("take.mp3")));
     EXPECT_TRUE(decodeMp3File(work.file(QStringLiteral("take.mp3")).toStdString()).ok);
 }
