@@ -151,7 +151,10 @@ public:
     void setGlyph(const QPixmap &strip, int numGlyphs, const QPixmap &hiDpiStrip = QPixmap());
     const QPixmap &Glyph() const { return FGlyph; }
     // The strip to draw at `pixelRatio` device pixels per logical pixel.
-    const QPixmap &Glyph(qreal pixelRatio) const { return pixelRatio > 1 && !FHiDpiGlyph.isNull() ? FHiDpiGlyph : FGlyph; }
+    const QPixmap &Glyph(qreal pixelRatio) const
+    {
+        return pixelRatio > 1 && !FHiDpiGlyph.isNull() ? FHiDpiGlyph : FGlyph;
+    }
     int NumGlyphs() const { return FNumGlyphs; }
     // The image for the button's state: the strip's own disabled image where it has one,
     // otherwise a greyed copy of the first.
