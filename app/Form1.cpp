@@ -2,12 +2,14 @@
 
 #include "app/application.h"
 #include "app/glyphs.h"
+#include "app/player.h"
+#include "app/shortcuts.h"
+#include "app/tray.h"
 #include "audio/AudioIO.h"
 #include "engine/encoding.h"
 #include "style/XPMenu.h"
 
 #include <QCloseEvent>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -71,6 +73,10 @@ TForm1::TForm1(QWidget *parent) : TForm(parent)
     BindEvents();
     AttachStyling();
     FormCreate(this);
+    if (!FStartupFailed) {
+        new TWindowShortcuts(this);
+        new TTrayIcon(this);
+    }
 }
 
 TForm1::~TForm1()
@@ -97,7 +103,7 @@ void TForm1::CreateControls()
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Quavrel"));
     setWindowIcon(applicationIcon());
-    // A sizeable frame with the system menu and minimise, but no maximise.
+    // The system menu and minimise, but no maximise: the window keeps its size.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     QFont font;
@@ -109,7 +115,8 @@ void TForm1::CreateControls()
     pal.setColor(QPalette::Window, pal.color(QPalette::Button));
     setPalette(pal);
     setAutoFillBackground(true);
-    resize(kClientWidth, kCompactHeight - kFrameHeight);
+    // Nothing in the window reflows: the user does not resize it, only the settings button does.
+    setFixedSize(kClientWidth, kCompactHeight - kFrameHeight);
 
     auto named = [](auto *control, const char *name) {
         control->setObjectName(QLatin1String(name));
@@ -184,15 +191,18 @@ void TForm1::CreateControls()
     Timer1->setInterval(100);
 
     // The row of buttons; later ones are drawn over earlier ones where they overlap.
+    auto setGlyph = [](TSpeedButton *button, TGlyph glyph) {
+        button->setGlyph(glyphPixmap(glyph), glyphImageCount(glyph), glyphPixmap(glyph, 2));
+    };
     DFBRecordStart = named(place(new TSpeedButton(QStringLiteral("录音"), this), 10, 147, 52, 22), "DFBRecordStart");
-    DFBRecordStart->setGlyph(glyphPixmap(TGlyph::Record), glyphImageCount(TGlyph::Record));
+    setGlyph(DFBRecordStart, TGlyph::Record);
     SpeedButton5 = named(place(new TSpeedButton(QStringLiteral("播放"), this), 175, 147, 52, 22), "SpeedButton5");
-    SpeedButton5->setGlyph(glyphPixmap(TGlyph::Play), glyphImageCount(TGlyph::Play));
+    setGlyph(SpeedButton5, TGlyph::Play);
     pasue = named(place(new TSpeedButton(QStringLiteral("暂停"), this), 65, 147, 50, 22), "pasue");
-    pasue->setGlyph(glyphPixmap(TGlyph::Pause), glyphImageCount(TGlyph::Pause));
+    setGlyph(pasue, TGlyph::Pause);
     pasue->setEnabled(false);
     stop = named(place(new TSpeedButton(QStringLiteral("停止"), this), 120, 147, 52, 22), "stop");
-    stop->setGlyph(glyphPixmap(TGlyph::Stop), glyphImageCount(TGlyph::Stop));
+    setGlyph(stop, TGlyph::Stop);
     stop->setEnabled(false);
 
     auto groupLabel = [&](const QString &caption, int l, int t, int w, int h, const char *name) {
@@ -219,7 +229,7 @@ void TForm1::CreateControls()
     Label6 = groupLabel(QStringLiteral("编码方式："), 8, 80, 60, 13, "Label6");
 
     cont = named(place(new TSpeedButton(QStringLiteral("继续"), this), 65, 147, 52, 22), "cont");
-    cont->setGlyph(glyphPixmap(TGlyph::Continue), glyphImageCount(TGlyph::Continue));
+    setGlyph(cont, TGlyph::Continue);
     cont->hide();
 
     EOutFile = named(place(new TEdit(QStringLiteral("default.mp3"), this), 56, 112, 257, 21), "EOutFile");
@@ -431,12 +441,12 @@ void TForm1::FormDestroy(QObject *)
 void TForm1::SpeedButton1Click(QObject *)
 {
     if (SpeedButton1->text() == QStringLiteral("显示设置")) {
-        resize(width(), kExpandedHeight - kFrameHeight);
+        setFixedSize(width(), kExpandedHeight - kFrameHeight);
         DockStatusBar();
         SpeedButton1->setText(QStringLiteral("隐藏设置"));
         GroupBox2->show();
     } else {
-        resize(width(), kCompactHeight - kFrameHeight);
+        setFixedSize(width(), kCompactHeight - kFrameHeight);
         DockStatusBar();
         SpeedButton1->setText(QStringLiteral("显示设置"));
         GroupBox2->hide();
@@ -445,11 +455,7 @@ void TForm1::SpeedButton1Click(QObject *)
 
 void TForm1::SpeedButton5Click(QObject *)
 {
-    // Handed over as a file URL, never to a shell: the name is data, not a command.
-    const QString name = PlayFileName();
-    if (name.isEmpty())
-        return;
-    openUrl(QUrl::fromLocalFile(QFileInfo(name).absoluteFilePath()));
+    playFile(this, PlayFileName());
 }
 
 void TForm1::BOutFileClick(QObject *)

@@ -29,6 +29,6 @@ void ShowException()
     } catch (const std::exception &error) {
         ShowException(error);
     } catch (...) {
-        ShowError(QApplication::activeWindow(), errorReportText(QStringLiteral("Unknown error")));
+        ShowError(QApplication::activeWindow(), errorReportText(QStringLiteral("发生未知错误。")));
     }
 }

@@ -136,21 +136,22 @@ TSpeedButton::TSpeedButton(const QString &caption, QWidget *parent) : QToolButto
     setIconSize(QSize(16, 16));
 }
 
-void TSpeedButton::setGlyph(const QPixmap &strip, int numGlyphs)
+void TSpeedButton::setGlyph(const QPixmap &strip, int numGlyphs, const QPixmap &hiDpiStrip)
 {
     FGlyph = strip;
+    FHiDpiGlyph = hiDpiStrip;
     FNumGlyphs = qBound(1, numGlyphs, 4);
     refreshIcon();
 }
 
-QPixmap TSpeedButton::glyphImage(int index) const
+QPixmap TSpeedButton::glyphImage(const QPixmap &strip, int index) const
 {
-    if (FGlyph.isNull())
+    if (strip.isNull())
         return {};
-    const int w = FGlyph.width() / FNumGlyphs;
+    const int w = strip.width() / FNumGlyphs;
     if (index < FNumGlyphs)
-        return FGlyph.copy(index * w, 0, w, FGlyph.height());
-    QPixmap first = FGlyph.copy(0, 0, w, FGlyph.height());
+        return strip.copy(index * w, 0, w, strip.height());
+    QPixmap first = strip.copy(0, 0, w, strip.height());
     if (index == 1) {
         QImage img = first.toImage().convertToFormat(QImage::Format_ARGB32);
         for (int y = 0; y < img.height(); ++y)
@@ -159,6 +160,7 @@ QPixmap TSpeedButton::glyphImage(int index) const
                 const int g = (qGray(p) + 2 * 192) / 3;
                 img.setPixel(x, y, qRgba(g, g, g, qAlpha(p)));
             }
+        img.setDevicePixelRatio(strip.devicePixelRatio());
         return QPixmap::fromImage(img);
     }
     return first;
@@ -178,8 +180,12 @@ void TSpeedButton::refreshIcon()
         return;
     }
     QIcon icon;
-    icon.addPixmap(glyphImage(0), QIcon::Normal);
-    icon.addPixmap(glyphImage(1), QIcon::Disabled);
+    for (const QPixmap *strip : {&FGlyph, &FHiDpiGlyph}) {
+        if (strip->isNull())
+            continue;
+        icon.addPixmap(glyphImage(*strip, 0), QIcon::Normal);
+        icon.addPixmap(glyphImage(*strip, 1), QIcon::Disabled);
+    }
     setIcon(icon);
 }
 
@@ -325,10 +331,11 @@ QString TStatusBar::panelText(int index) const
 
 void TStatusBar::setPanelText(int index, const QString &text)
 {
-    if (index < 0 || index >= panelCount())
+    if (index < 0 || index >= panelCount() || FPanels[size_t(index)].text == text)
         return;
     FPanels[size_t(index)].text = text;
     update();
+    emit panelTextChanged(index, text);
 }
 
 void TStatusBar::paintEvent(QPaintEvent *)

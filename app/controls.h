@@ -146,12 +146,19 @@ public:
     enum TButtonLayout { blGlyphLeft = 0, blGlyphRight = 1, blGlyphTop = 2, blGlyphBottom = 3 };
     TSpeedButton(const QString &caption, QWidget *parent);
 
-    void setGlyph(const QPixmap &strip, int numGlyphs);
+    // `hiDpiStrip`, when given, is the same strip drawn at twice the size with a device pixel
+    // ratio of 2; screens scaled above 1 draw from it.
+    void setGlyph(const QPixmap &strip, int numGlyphs, const QPixmap &hiDpiStrip = QPixmap());
     const QPixmap &Glyph() const { return FGlyph; }
+    // The strip to draw at `pixelRatio` device pixels per logical pixel.
+    const QPixmap &Glyph(qreal pixelRatio) const
+    {
+        return pixelRatio > 1 && !FHiDpiGlyph.isNull() ? FHiDpiGlyph : FGlyph;
+    }
     int NumGlyphs() const { return FNumGlyphs; }
     // The image for the button's state: the strip's own disabled image where it has one,
     // otherwise a greyed copy of the first.
-    QPixmap glyphImage(int index) const;
+    QPixmap glyphImage(int index) const { return glyphImage(FGlyph, index); }
 
     bool Down = false;
     bool Flat = false;
@@ -165,7 +172,9 @@ protected:
 
 private:
     void refreshIcon();
+    QPixmap glyphImage(const QPixmap &strip, int index) const;
     QPixmap FGlyph;
+    QPixmap FHiDpiGlyph;
     int FNumGlyphs = 1;
 };
 
@@ -263,6 +272,9 @@ public:
     int panelCount() const { return int(FPanels.size()); }
     QString panelText(int index) const;
     void setPanelText(int index, const QString &text);
+
+signals:
+    void panelTextChanged(int index, const QString &text);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -4,15 +4,18 @@
 #include <QPainterPath>
 #include <QPolygonF>
 
+#include <algorithm>
+
 namespace {
 
 const QColor kDisabledLight(0xff, 0xff, 0xff);
 const QColor kDisabledShadow(0x80, 0x80, 0x80);
 
-QImage blankStrip(int images)
+QImage blankStrip(int images, int scale)
 {
-    QImage img(16 * images, 16, QImage::Format_RGB32);
+    QImage img(16 * images * scale, 16 * scale, QImage::Format_RGB32);
     img.fill(kGlyphTransparent);
+    img.setDevicePixelRatio(scale);
     return img;
 }
 
@@ -81,9 +84,10 @@ int glyphImageCount(TGlyph glyph)
     return 1;
 }
 
-QImage glyphBitmap(TGlyph glyph)
+QImage glyphBitmap(TGlyph glyph, int scale)
 {
-    QImage img = blankStrip(glyphImageCount(glyph));
+    QImage img = blankStrip(glyphImageCount(glyph), std::max(1, scale));
+    // Drawn in 16-pixel units; the image's pixel ratio scales the motif onto its pixels.
     QPainter p(&img);
     // Edges stay crisp: antialiasing would blend into the olive key colour.
     p.setRenderHint(QPainter::Antialiasing, false);
@@ -121,6 +125,7 @@ QImage glyphBitmap(TGlyph glyph)
 QPixmap transparentBitmap(const QImage &bitmap)
 {
     QImage img = bitmap.convertToFormat(QImage::Format_ARGB32);
+    img.setDevicePixelRatio(bitmap.devicePixelRatio());
     const QRgb key = img.pixel(0, img.height() - 1) & 0x00ffffff;
     for (int y = 0; y < img.height(); ++y) {
         auto *line = reinterpret_cast<QRgb *>(img.scanLine(y));
@@ -131,9 +136,9 @@ QPixmap transparentBitmap(const QImage &bitmap)
     return QPixmap::fromImage(img);
 }
 
-QPixmap glyphPixmap(TGlyph glyph)
+QPixmap glyphPixmap(TGlyph glyph, int scale)
 {
-    return transparentBitmap(glyphBitmap(glyph));
+    return transparentBitmap(glyphBitmap(glyph, scale));
 }
 
 QImage applicationIconImage()

@@ -14,11 +14,12 @@ enum class TGlyph { Record, Play, Pause, Stop, Continue };
 
 inline const QColor kGlyphTransparent{0x80, 0x80, 0x00}; // olive
 
-// The bitmap as stored: olive background, NumGlyphs images side by side.
-QImage glyphBitmap(TGlyph glyph);
+// The bitmap as stored: olive background, NumGlyphs images side by side. At `scale` 2 the
+// same motifs are drawn on twice the pixels, with a device pixel ratio of 2, for scaled screens.
+QImage glyphBitmap(TGlyph glyph, int scale = 1);
 int glyphImageCount(TGlyph glyph);
 // The bitmap with its olive pixels made transparent.
-QPixmap glyphPixmap(TGlyph glyph);
+QPixmap glyphPixmap(TGlyph glyph, int scale = 1);
 // Makes every pixel of the colour of the bottom-left pixel transparent.
 QPixmap transparentBitmap(const QImage &bitmap);
 

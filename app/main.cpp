@@ -2,6 +2,7 @@
 #include "app/application.h"
 #include "app/glyphs.h"
 #include "app/shutdownsignals.h"
+#include "app/translations.h"
 
 #include <memory>
 
@@ -11,6 +12,8 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Quavrel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quavrel"));
     QApplication::setWindowIcon(applicationIcon());
+    // Without the translation Qt's own buttons stay English; the program runs all the same.
+    installQtTranslations();
 
     // Before the window: a signal during start-up waits in the pipe for the first event loop.
     TShutdownSignals shutdownSignals;

@@ -2,6 +2,7 @@
 
 #include "app/Form1.h"
 #include "app/devicelist.h"
+#include "app/systemerrors.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -88,7 +89,10 @@ std::optional<int> parseIniInteger(const QString &text)
 }
 
 SettingsWriteError::SettingsWriteError(const QString &path)
-    : std::runtime_error(QStringLiteral("Unable to write to %1").arg(path).toStdString())
+    : std::runtime_error(withSystemReason(QStringLiteral("无法保存设置文件：请让当前文件夹可以写入，"
+                                                         "或从一个你可以写入的文件夹启动程序。"),
+                                          QStringLiteral("Unable to write to %1").arg(path))
+                             .toStdString())
 {
 }
 

@@ -1,6 +1,7 @@
 #include "engine/session.h"
 
 #include "app/Form1.h"
+#include "app/systemerrors.h"
 #include "audio/AudioIO.h"
 #include "engine/encoding.h"
 
@@ -143,7 +144,7 @@ void TOutFile::WriteAt(std::uint64_t offset, const void *data, std::size_t size)
 void TOutFile::WriteAll(const void *data, std::size_t size, std::optional<std::uint64_t> at)
 {
     if (FFd < 0)
-        throw SessionFileError(QStringLiteral("File not open: %1").arg(FPath));
+        throw SessionFileError(fileWriteErrorText(EBADF, QStringLiteral("File not open: %1").arg(FPath)));
     const auto *p = static_cast<const char *>(data);
     while (size > 0) {
         const ssize_t n = at ? ::pwrite(FFd, p, size, off_t(*at)) : ::write(FFd, p, size);
@@ -152,7 +153,8 @@ void TOutFile::WriteAll(const void *data, std::size_t size, std::optional<std::u
                 continue;
             FErrno = errno;
             FError = systemErrorText(FErrno);
-            throw SessionFileError(QStringLiteral("I/O error %1 (%2) writing %3").arg(FErrno).arg(FError, FPath));
+            throw SessionFileError(
+                fileWriteErrorText(FErrno, QStringLiteral("I/O error %1 (%2) writing %3").arg(FErrno).arg(FError, FPath)));
         }
         p += n;
         size -= std::size_t(n);
@@ -318,7 +320,7 @@ QString TForm1::StartMonitor()
     // The level, the trigger and the environment test measure what is recorded.
     AudioIn1->SetDeviceId(std::int32_t(ChosenDeviceId()));
     if (!AudioIn1->StartCapture(AudioIn1))
-        return AudioIn1->ErrorText;
+        return deviceErrorText(QStringLiteral("无法监听录音设备“%1”：").arg(CDevices->currentText()), AudioIn1->ErrorText);
     FMinSample = 0;
     FMaxSample = 0;
     ResetLevel();
@@ -437,7 +439,9 @@ bool TForm1::BStartClick(QObject *)
             if (FOutFile.errorCode() == EWOULDBLOCK)
                 return refuse(QStringLiteral("文件“%1”正由另一个录音写入，不能同时录到这个文件。请换一个文件名。")
                                   .arg(FOutFile.FileName()));
-            return refuse(QStringLiteral("无法创建文件“%1”：%2").arg(FOutFile.FileName(), FOutFile.errorText()));
+            return refuse(withSystemReason(QStringLiteral("无法创建文件“%1”：%2")
+                                              .arg(FOutFile.FileName(), fileErrorAdvice(FOutFile.errorCode())),
+                                          FOutFile.errorText()));
         }
     }
     auto releaseFileAndEncoder = [&] {
@@ -447,7 +451,9 @@ bool TForm1::BStartClick(QObject *)
     };
 
     auto cannotEmpty = [this] {
-        return QStringLiteral("无法清空文件“%1”：%2").arg(FOutFile.FileName(), FOutFile.errorText());
+        return withSystemReason(
+            QStringLiteral("无法清空文件“%1”：%2").arg(FOutFile.FileName(), fileErrorAdvice(FOutFile.errorCode())),
+            FOutFile.errorText());
     };
 
     const WAVEFORMATEX format = SessionFormat();
@@ -480,12 +486,12 @@ bool TForm1::BStartClick(QObject *)
     if (const MMRESULT r = waveInOpen(&device, ChosenDeviceId(), &format, this, 0, CALLBACK_WINDOW);
         r != MMSYSERR_NOERROR) {
         releaseFileAndEncoder();
-        return refuse(QStringLiteral("无法打开录音设备“%1”：%2").arg(CDevices->currentText(), waveErrorText(r)));
+        return refuse(deviceErrorText(QStringLiteral("无法打开录音设备“%1”：").arg(CDevices->currentText()), waveErrorText(r)));
     }
     FWaveIn = device;
 
     auto deviceError = [this](const QString &why) {
-        return QStringLiteral("无法启动录音设备“%1”：%2").arg(CDevices->currentText(), why);
+        return deviceErrorText(QStringLiteral("无法启动录音设备“%1”：").arg(CDevices->currentText()), why);
     };
     auto abandonDevice = [&](const QString &why) {
         // The queued buffers come back through WimData, which frees them: no session is open.
@@ -767,9 +773,9 @@ void TForm1::FinishStream()
         // made goes again, one that was there before stays.
         FOutFile.Discard();
     } else if (FFileOutput && !FOutFile.Close() && FWriteError.isEmpty()) {
-        FWriteError = QStringLiteral("I/O error %1 (%2) closing %3")
-                          .arg(FOutFile.errorCode())
-                          .arg(FOutFile.errorText(), FOutFile.FileName());
+        FWriteError = fileWriteErrorText(FOutFile.errorCode(), QStringLiteral("I/O error %1 (%2) closing %3")
+                                                                   .arg(FOutFile.errorCode())
+                                                                   .arg(FOutFile.errorText(), FOutFile.FileName()));
     }
     FMp3Buffer = {};
     if (FFileOutput && FOutFile.Size() > 0)

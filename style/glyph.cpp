@@ -5,6 +5,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -28,6 +29,30 @@ QImage mapPixels(const QImage &image, F f)
 }
 
 } // namespace
+
+QImage glyphCell(const QPixmap &strip, int count, int index)
+{
+    if (strip.isNull() || count < 1)
+        return {};
+    const int w = strip.width() / count;
+    QImage cell = strip.toImage().copy(index * w, 0, w, strip.height());
+    cell.setDevicePixelRatio(strip.devicePixelRatio());
+    return cell;
+}
+
+QSize glyphCellSize(const QPixmap &strip, int count)
+{
+    if (strip.isNull() || count < 1)
+        return {0, 0};
+    const qreal ratio = strip.devicePixelRatio();
+    return QSize(qRound(strip.width() / count / ratio), qRound(strip.height() / ratio));
+}
+
+qreal paintPixelRatio(const QPainter &painter)
+{
+    const QTransform &t = painter.deviceTransform();
+    return std::max<qreal>(1, std::hypot(t.m11(), t.m12()));
+}
 
 QImage lightenedImage(const QImage &image, int percent)
 {
@@ -54,6 +79,7 @@ void DrawGlyph(TCanvas &canvas, const QImage &glyph, const TRect &rect, bool pre
         --y;
     }
     QImage g = glyph.convertToFormat(QImage::Format_ARGB32);
+    g.setDevicePixelRatio(glyph.devicePixelRatio());
     // Which pixels are transparent is read before fading or greying: both can give a
     // glyph pixel the key's new colour (pure red greys exactly like the olive ground).
     const QRgb key = g.pixel(0, g.height() - 1);
@@ -68,11 +94,13 @@ void DrawGlyph(TCanvas &canvas, const QImage &glyph, const TRect &rect, bool pre
         g = lightenedImage(grayedImage(g, menu.GrayLevel()), kDisabledLighten);
 
     if (hot && enabled && !pressed) {
-        const TColor shadow = DarkenColor(menu.SchemeSelect, kShadowDarken);
+        const QColor shadow = toQColor(DarkenColor(menu.SchemeSelect, kShadowDarken));
+        QImage cast(g.size(), QImage::Format_ARGB32);
+        cast.setDevicePixelRatio(g.devicePixelRatio());
         for (int row = 0; row < g.height(); ++row)
             for (int col = 0; col < g.width(); ++col)
-                if (mask.pixelIndex(col, row) == 0)
-                    canvas.setPixel(x + kShadowOffset + col, y + kShadowOffset + row, shadow);
+                cast.setPixelColor(col, row, mask.pixelIndex(col, row) == 0 ? shadow : QColor(Qt::transparent));
+        canvas.painter().drawImage(x + kShadowOffset, y + kShadowOffset, cast);
     }
 
     for (int row = 0; row < g.height(); ++row) {

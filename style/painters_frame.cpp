@@ -181,10 +181,11 @@ void PaintSpeedButton(TControlSubClass &sub, TCanvas &canvas)
     const QSize extent = caption.isEmpty() ? QSize(0, 0) : canvas.textExtent(caption, DT_CALCRECT | rtlFlag);
     const unsigned format = DT_CENTER | DT_VCENTER | rtlFlag;
 
-    const QPixmap &strip = button->Glyph();
+    const QPixmap &strip = button->Glyph(paintPixelRatio(canvas.painter()));
     const int count = std::max(1, button->NumGlyphs());
-    const int gw = strip.isNull() ? 0 : strip.width() / count;
-    const int gh = strip.isNull() ? 0 : strip.height();
+    const QSize cell = glyphCellSize(strip, count);
+    const int gw = cell.width();
+    const int gh = cell.height();
     const int sp = caption.isEmpty() ? 0 : button->Spacing;
     int index = 1;
     if (!enabled && count > 1)
@@ -193,7 +194,7 @@ void PaintSpeedButton(TControlSubClass &sub, TCanvas &canvas)
         index = 3;
     if (down && count > 3)
         index = 4;
-    const QImage glyph = gw > 0 ? strip.toImage().copy((index - 1) * gw, 0, gw, gh) : QImage();
+    const QImage glyph = gw > 0 ? glyphCell(strip, count, index - 1) : QImage();
 
     int layout = button->Layout;
     if (rtl && layout == TSpeedButton::blGlyphLeft)

@@ -135,8 +135,9 @@ void PaintBitBtn(TControlSubClass &sub, TCanvas &canvas)
 
     const QPixmap &strip = button->Glyph();
     const int count = std::max(1, button->NumGlyphs());
-    const int gw = strip.isNull() ? 0 : strip.width() / count;
-    const int gh = strip.isNull() ? 0 : strip.height();
+    const QSize cell = glyphCellSize(strip, count);
+    const int gw = cell.width();
+    const int gh = cell.height();
     const int sp = caption.trimmed().isEmpty() ? 0 : button->Spacing;
     GlyphLayout l = layOut(button->Layout, w, h, gw, gh, extent.width(), extent.height(), sp);
     if (button->Layout == TSpeedButton::blGlyphLeft || button->Layout == TSpeedButton::blGlyphRight) {
@@ -144,7 +145,7 @@ void PaintBitBtn(TControlSubClass &sub, TCanvas &canvas)
         l.glyph.bottom = l.glyph.top + gh;
     }
     if (gw > 0)
-        DrawGlyph(canvas, strip.toImage().copy(0, 0, gw, gh), l.glyph, false, enabled, sub.Hot, sub.Focused, menu);
+        DrawGlyph(canvas, glyphCell(strip, count, 0), l.glyph, false, enabled, sub.Hot, sub.Focused, menu);
 
     TRect text = l.text;
     unsigned format = DT_CENTER | DT_VCENTER | rtlFlag;

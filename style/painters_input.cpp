@@ -5,6 +5,7 @@
 #include "style/canvas.h"
 #include "style/controlkinds.h"
 #include "style/controlsubclass.h"
+#include "style/glyph.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -12,6 +13,8 @@
 #include <QIcon>
 #include <QPainter>
 #include <QPushButton>
+
+#include <cmath>
 
 namespace {
 
@@ -21,6 +24,8 @@ constexpr int kComboArrowFromRight = 10;
 constexpr int kComboArrowFromLeft = 5;
 constexpr int kComboStripe = 5;
 constexpr int kCheckBoxInset = 3;
+// Distance of a push button's dotted focus mark from its edge.
+constexpr int kFocusMarkInset = 3;
 constexpr int kButtonCorner = 4;
 constexpr int kComboLabelIndent = 3;
 constexpr int kComboIconGap = 4;
@@ -232,8 +237,28 @@ void PaintCheckBox(TControlSubClass &sub, TCanvas &canvas)
         mark = clGray;
     canvas.setPen(mark);
     const int x = r.left, y = r.bottom;
+    if (paintPixelRatio(canvas.painter()) > 1) {
+        DrawSmoothCheckMark(canvas.painter(), x, y, toQColor(mark));
+        return;
+    }
     for (int i = 0; i < 3; ++i)
         canvas.polyline({{x + 2, y - i - 5}, {x + 4, y - i - 3}, {x + 9, y - i - 8}});
+}
+
+void DrawSmoothCheckMark(QPainter &painter, int x, int y, const QColor &color)
+{
+    // The three one-pixel polylines of the tick make a band three pixels high; on a scaled
+    // screen they would show as steps of whole logical pixels. The same band as one stroke:
+    // its centre line, 3 / sqrt(2) wide across the diagonals, from the first pixel's left
+    // edge to the last one's right edge.
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    QPen pen(color, 3 / std::sqrt(2.0), Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    const QPolygonF centre{QPointF(x + 2, y - 6), QPointF(x + 4.5, y - 3.5), QPointF(x + 9, y - 8)};
+    painter.drawPolyline(centre);
+    painter.restore();
 }
 
 void PaintPushButton(TControlSubClass &sub, TCanvas &canvas)
@@ -262,6 +287,9 @@ void PaintPushButton(TControlSubClass &sub, TCanvas &canvas)
 
     if (button->isEnabled())
         DrawButtonEdge(canvas, r, base, sub.SpaceDown || (sub.MouseDown && sub.Hot));
+    // The lightened edge alone is too faint to find the keyboard's place by.
+    if (sub.Focused && button->isEnabled())
+        DrawFocusMark(canvas, r, menu.SchemeSelectBorder);
 
     const QString caption = button->text();
     const TColor textColor = fontColor(button);
@@ -294,6 +322,21 @@ void DrawDefaultCaptionHalo(TCanvas &canvas, const QString &caption, const QFont
         shifted.bottom += pass.dy;
         const TColor shade = DarkenColor(face, pass.amount);
         DrawCaptionText(canvas, caption, font, shade, shade, format, shifted, true);
+    }
+}
+
+void DrawFocusMark(TCanvas &canvas, TRect r, TColor color)
+{
+    r.inflate(-kFocusMarkInset, -kFocusMarkInset);
+    if (r.isEmpty())
+        return;
+    for (int x = r.left; x < r.right; x += 2) {
+        canvas.setPixel(x, r.top, color);
+        canvas.setPixel(x, r.bottom - 1, color);
+    }
+    for (int y = r.top; y < r.bottom; y += 2) {
+        canvas.setPixel(r.left, y, color);
+        canvas.setPixel(r.right - 1, y, color);
     }
 }
 

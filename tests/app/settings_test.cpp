@@ -306,7 +306,7 @@ TEST(IniFile, AFailedSaveRaisesTheErrorAndLeavesTheOldFile)
         ini.UpdateFile();
         FAIL() << "no error";
     } catch (const SettingsWriteError &e) {
-        EXPECT_STREQ(e.what(), "Unable to write to ./recorder.ini");
+        EXPECT_TRUE(QString::fromUtf8(e.what()).endsWith(QStringLiteral("\nUnable to write to ./recorder.ini"))) << e.what();
     }
     EXPECT_TRUE(QFileInfo(work.file(QStringLiteral("recorder.ini"))).isDir());
     EXPECT_EQ(QDir(work.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
@@ -545,7 +545,9 @@ TEST_F(SettingsTest, AnUnwritableFileGivesOneErrorBoxAtExit)
     ::chmod(work.path().toLocal8Bit().constData(), 0755);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("Quavrel"));
-    EXPECT_EQ(boxes.boxes[0].text, QStringLiteral("Unable to write to ./recorder.ini."));
+    // What to do in Chinese first, then the error itself.
+    EXPECT_TRUE(boxes.boxes[0].text.startsWith(QStringLiteral("无法保存设置文件：请让当前文件夹可以写入"))) << boxes.lastText().toStdString();
+    EXPECT_TRUE(boxes.boxes[0].text.endsWith(QStringLiteral("\nUnable to write to ./recorder.ini."))) << boxes.lastText().toStdString();
     EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Critical);
 }
 

@@ -58,7 +58,7 @@ protected:
             pump(100);
         EXPECT_FALSE(form->FRecording);
         ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_TRUE(boxes.lastText().startsWith(QStringLiteral("I/O error %1").arg(ENOSPC))) << boxes.lastText().toStdString();
+        EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("\nI/O error %1").arg(ENOSPC))) << boxes.lastText().toStdString();
         deliver();
     }
 
@@ -84,7 +84,8 @@ TEST_F(DiskFullTest, AFilesystemFillingUpEndsTheSessionWithOneReportAndAPlayable
     EXPECT_GT(steps, 20) << "the disk was full before it should have been";
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Critical);
-    EXPECT_TRUE(boxes.lastText().startsWith(QStringLiteral("I/O error %1").arg(ENOSPC))) << boxes.lastText().toStdString();
+    EXPECT_TRUE(boxes.lastText().startsWith(QStringLiteral("写入文件时出错：磁盘已满"))) << boxes.lastText().toStdString();
+    EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("\nI/O error %1").arg(ENOSPC))) << boxes.lastText().toStdString();
     deliver();
     EXPECT_TRUE(form->DFBRecordStart->isEnabled());
     EXPECT_FALSE(form->stop->isEnabled());

@@ -803,3 +803,20 @@ TEST(StyleScreenDepth, SchemeAndSpeedButtonTintFollowTheScreen)
     s.menu->BuildColorScheme(16);
     EXPECT_EQ(pixelAt(grabOf(button), 26, 4), bitwiseAnd(face, under));
 }
+
+TEST(StylePushButton, FocusedShowsADottedMarkInTheSelectBorderColour)
+{
+    ButtonStage s;
+    const TColor mark = ColorToRGB(s.menu->SchemeSelectBorder);
+    EXPECT_NE(pixelAt(s.shot(), 3, 3), mark);
+    QApplication::setActiveWindow(&s.form);
+    s.button->setFocus();
+    ASSERT_TRUE(s.button->hasFocus());
+    sendLeave(s.button); // focus made it hot; the pointer is elsewhere
+    const QImage img = s.shot();
+    for (QPoint p : {QPoint(3, 3), QPoint(5, 3), QPoint(3, 21), QPoint(71, 5), QPoint(41, 21)})
+        EXPECT_EQ(pixelAt(img, p.x(), p.y()), mark) << p.x() << "," << p.y();
+    EXPECT_NE(pixelAt(img, 4, 3), mark);
+    s.button->clearFocus();
+    EXPECT_NE(pixelAt(s.shot(), 3, 3), mark);
+}

@@ -567,7 +567,7 @@ TEST_F(PreRollTest, TheEnvironmentTestAfterAFailedFlushStillRunsAndReportsOnce)
     EXPECT_TRUE(form->AudioIn1->Capturing);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Critical);
-    EXPECT_TRUE(boxes.lastText().startsWith(QStringLiteral("I/O error"))) << boxes.lastText().toStdString();
+    EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("\nI/O error"))) << boxes.lastText().toStdString();
 }
 
 } // namespace
