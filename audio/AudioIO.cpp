@@ -5,27 +5,27 @@
 
 namespace {
 
-TAudioMemoryFault g_memoryFault = TAudioMemoryFault::None;
+TCaptureMemory *g_memory = nullptr;
 
-bool Strikes(TAudioMemoryFault fault)
+TCaptureMemory &Memory()
 {
-    if (g_memoryFault != fault)
-        return false;
-    g_memoryFault = TAudioMemoryFault::None;
-    return true;
+    static TCaptureMemory heap;
+    return g_memory ? *g_memory : heap;
 }
 
 } // namespace
 
-void SetAudioMemoryFault(TAudioMemoryFault fault)
+void SetCaptureMemory(TCaptureMemory *memory)
 {
-    g_memoryFault = fault;
+    g_memory = memory;
 }
 
 QString InErrorText(MMRESULT code)
 {
     char text[256] = {};
-    waveInGetErrorTextA(code, text, sizeof(text));
+    // A code the service has no text for still says something in a message box.
+    if (waveInGetErrorTextA(code, text, sizeof(text)) != MMSYSERR_NOERROR || !text[0])
+        return QStringLiteral("error %1").arg(code);
     return QString::fromUtf8(text);
 }
 
@@ -113,15 +113,13 @@ bool TAudioIO::GetHeaderMemory()
         if (header)
             continue;
         try {
-            if (Strikes(TAudioMemoryFault::HeaderAllocate))
-                throw std::bad_alloc();
-            header = std::make_unique<WAVEHDR>();
+            header = Memory().NewHeader();
         } catch (const std::bad_alloc &) {
             ReleaseHeaderMemory();
             ErrorText = QStringLiteral("Error allocating wave header memory");
             return false;
         }
-        if (Strikes(TAudioMemoryFault::HeaderLock)) {
+        if (!Memory().LockHeader(header.get())) {
             ReleaseHeaderMemory();
             ErrorText = QStringLiteral("Could not lock header memory for recording");
             return false;
@@ -136,16 +134,14 @@ bool TAudioIO::GetBufferMemory()
 {
     for (int i = 0; i < FNumBuffers; ++i) {
         try {
-            if (Strikes(TAudioMemoryFault::BufferAllocate))
-                throw std::bad_alloc();
-            FBuffers[i] = std::make_unique<char[]>(std::size_t(FEffectiveSize));
+            FBuffers[i] = Memory().NewBuffer(std::size_t(FEffectiveSize));
             FBufferBytes[i] = FEffectiveSize;
         } catch (const std::bad_alloc &) {
             ReleaseBufferMemory();
             ErrorText = QStringLiteral("Error allocating wave buffer memory");
             return false;
         }
-        if (Strikes(TAudioMemoryFault::BufferLock)) {
+        if (!Memory().LockBuffer(FBuffers[i].get())) {
             ReleaseBufferMemory();
             ErrorText = QStringLiteral("Error Locking wave buffer memory");
             return false;

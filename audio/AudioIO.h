@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,13 +21,33 @@ using TNotifyEvent = std::function<void(QObject *Sender)>;
 // True asks for the buffer to be queued again.
 using TBufferEvent = std::function<bool(void *Buffer, std::int32_t &Size)>;
 
-// The service's text for a result code.
+// The service's text for a result code ("error <code>" for a code it has no text for). Every
+// wave-input failure shown to the user goes through it.
 QString InErrorText(MMRESULT code);
 
-// Where capture memory can be made to fail, for tests of the failure paths. Each fault
-// strikes once, at the next allocation or lock of that kind.
-enum class TAudioMemoryFault { None, HeaderAllocate, HeaderLock, BufferAllocate, BufferLock };
-void SetAudioMemoryFault(TAudioMemoryFault fault);
+// Where capture memory comes from. It is taken as the platform's movable memory is, in two
+// steps: a block is allocated, then locked in place, since the service keeps the addresses of
+// queued buffers. Heap blocks never move, so on the heap the lock always holds. Another
+// source of memory (one that runs out, say) can stand in through SetCaptureMemory.
+class TCaptureMemory {
+public:
+    virtual ~TCaptureMemory() = default;
+    // Both throw std::bad_alloc when there is no memory; the blocks come zero-filled.
+    virtual std::unique_ptr<WAVEHDR> NewHeader() { return std::make_unique<WAVEHDR>(); }
+    virtual std::unique_ptr<char[]> NewBuffer(std::size_t bytes) { return std::make_unique<char[]>(bytes); }
+    virtual bool LockHeader(WAVEHDR *header)
+    {
+        (void)header;
+        return true;
+    }
+    virtual bool LockBuffer(char *buffer)
+    {
+        (void)buffer;
+        return true;
+    }
+};
+// Null puts back the heap. Not owned; it must outlive its use.
+void SetCaptureMemory(TCaptureMemory *memory);
 
 class TAudioIO : public QObject {
     Q_OBJECT

@@ -1,5 +1,6 @@
 #include "audio/pulsewavein.h"
 
+#include "audio/audiolog.h"
 #include "audio/waveinbackend.h"
 #include "audio/waveinqueue.h"
 
@@ -106,6 +107,7 @@ public:
             return 0;
         relistDevices(sources_, std::move(current), keepIds, keep);
         haveSnapshot_ = true;
+        qCInfo(lcAudio) << "device list refreshed:" << sources_.size() << "devices";
         return UINT(sources_.size());
     }
 
@@ -283,6 +285,7 @@ private:
         if (pa_context_connect(context_.get(), server_.empty() ? nullptr : server_.c_str(),
                                PA_CONTEXT_NOFLAGS, nullptr) < 0) {
             reason_ = pa_strerror(pa_context_errno(context_.get()));
+            qCWarning(lcAudio) << "no connection to the sound server:" << reason_.c_str();
             context_.reset();
             return false;
         }
@@ -291,10 +294,12 @@ private:
         if (state != PA_CONTEXT_READY) {
             reason_ = connecting(state) ? "Timed out connecting to the sound server"
                                         : pa_strerror(pa_context_errno(context_.get()));
+            qCWarning(lcAudio) << "no connection to the sound server:" << reason_.c_str();
             context_.reset();
             return false;
         }
         reason_.clear();
+        qCInfo(lcAudio) << "connected to the sound server" << pa_context_get_server(context_.get());
         subscribeLocked();
         return true;
     }
@@ -466,8 +471,10 @@ public:
     void stateChanged()
     {
         const pa_stream_state_t s = pa_stream_get_state(stream_.get());
-        if (connected_ && (s == PA_STREAM_FAILED || s == PA_STREAM_TERMINATED))
+        if (connected_ && (s == PA_STREAM_FAILED || s == PA_STREAM_TERMINATED)) {
+            qCWarning(lcAudio) << "capture stream lost:" << pa_strerror(pa_context_errno(context_.get()));
             queue_.deviceLost();
+        }
         service_.signal();
     }
 
@@ -518,8 +525,11 @@ private:
         if (halt && pa_stream_get_state(stream_.get()) == PA_STREAM_READY)
             readAvailable();
         // No answer in time (a stopped or hung server): the caller treats the device as lost.
-        if (!done)
+        if (!done) {
+            qCWarning(lcAudio) << (halt ? "stop" : "start") << "not answered within" << kCorkWaitMs
+                               << "ms: the device counts as lost";
             return MMSYSERR_NODRIVER;
+        }
         if (ack.success != 1)
             return pa_stream_get_state(stream_.get()) == PA_STREAM_READY ? MMSYSERR_ERROR : MMSYSERR_NODRIVER;
         return MMSYSERR_NOERROR;
@@ -562,8 +572,11 @@ MMRESULT PulseService::open(UINT id, WaveInQueue &queue, std::unique_ptr<WaveInS
     return MMSYSERR_NOERROR;
 }
 
-void onContextState(pa_context *, void *s)
+void onContextState(pa_context *context, void *s)
 {
+    const pa_context_state_t state = pa_context_get_state(context);
+    if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED)
+        qCWarning(lcAudio) << "connection to the sound server ended:" << pa_strerror(pa_context_errno(context));
     static_cast<PulseService *>(s)->signal();
 }
 
@@ -618,15 +631,17 @@ void onSourceInfo(pa_context *, const pa_source_info *info, int eol, void *l)
     listing->sources.push_back(std::move(entry));
 }
 
-void onSubscription(pa_context *, pa_subscription_event_type_t event, std::uint32_t, void *s)
+void onSubscription(pa_context *, pa_subscription_event_type_t event, std::uint32_t index, void *s)
 {
     const auto facility = event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
     const auto type = event & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
     // A source changes whenever a stream starts or stops on it; only its coming and going
     // alter the list.
     if (facility == PA_SUBSCRIPTION_EVENT_SOURCE
-        && (type == PA_SUBSCRIPTION_EVENT_NEW || type == PA_SUBSCRIPTION_EVENT_REMOVE))
+        && (type == PA_SUBSCRIPTION_EVENT_NEW || type == PA_SUBSCRIPTION_EVENT_REMOVE)) {
+        qCInfo(lcAudio) << "source" << index << (type == PA_SUBSCRIPTION_EVENT_NEW ? "appeared" : "went away");
         static_cast<PulseService *>(s)->sourcesChanged();
+    }
 }
 
 void onWaitExpired(pa_mainloop_api *, pa_time_event *, const struct timeval *, void *t)

@@ -160,6 +160,9 @@ public:
 
     void remove(HWAVEIN id)
     {
+        // Declared before the lock, so destroyed after it is released: the last reference
+        // destroys the handle, whose source takes the main-loop lock and may wait for the
+        // server, and this table's lock is only ever held alone.
         std::shared_ptr<OpenHandle> gone;
         std::lock_guard lock(mutex_);
         auto it = handles_.find(reinterpret_cast<std::uintptr_t>(id));
@@ -346,9 +349,6 @@ MMRESULT waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, const WAVEFORMATEX *pwfx, DW
             return MMSYSERR_NOTSUPPORTED;
         target = reinterpret_cast<QObject *>(dwCallback);
     }
-    if (MMRESULT r = b.injectedFailure(WaveInCall::Open))
-        return r;
-
     const HWAVEIN id = handles().reserve();
     auto handle = std::make_shared<OpenHandle>();
     handle->queue = std::make_unique<WaveInQueue>(id, *pwfx, target);
@@ -372,7 +372,7 @@ MMRESULT waveInPrepareHeader(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh)
         return MMSYSERR_INVALHANDLE;
     if (h->queue->lost())
         return MMSYSERR_NODRIVER;
-    if (MMRESULT r = h->source->injectedFailure(WaveInCall::Prepare))
+    if (MMRESULT r = h->source->admit(WaveInCall::Prepare))
         return r;
     pwh->dwFlags |= WHDR_PREPARED;
     return MMSYSERR_NOERROR;
@@ -409,7 +409,7 @@ MMRESULT waveInAddBuffer(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh)
         return WAVERR_STILLPLAYING;
     if (h->queue->lost())
         return MMSYSERR_NODRIVER;
-    if (MMRESULT r = h->source->injectedFailure(WaveInCall::AddBuffer))
+    if (MMRESULT r = h->source->admit(WaveInCall::AddBuffer))
         return r;
     if (MMRESULT r = h->queue->add(pwh))
         return r;
@@ -456,7 +456,7 @@ MMRESULT haltCapture(HWAVEIN hwi, void (WaveInQueue::*handBack)())
 MMRESULT waveInStart(HWAVEIN hwi)
 {
     return onLiveHandle(hwi, [](OpenHandle &h) -> MMRESULT {
-        if (MMRESULT r = h.source->injectedFailure(WaveInCall::Start))
+        if (MMRESULT r = h.source->admit(WaveInCall::Start))
             return r;
         if (h.started)
             return MMSYSERR_NOERROR;

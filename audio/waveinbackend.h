@@ -1,24 +1,59 @@
 #pragma once
 // What the wave-input front end (wavein.cpp) needs from a source of sound: PulseAudio
-// (pulsewavein.cpp) or the virtual devices of the tests (virtualwavein.cpp).
+// (pulsewavein.cpp), or another backend put in with setWaveInBackendOverride (the tests'
+// virtual devices).
+//
+// Threads
+// - The owner of a handle: whichever thread calls waveIn* on it (the window's thread in the
+//   program). Every WaveInSource call below comes from it, one at a time per handle.
+// - The backend's own thread (PulseAudio's threaded main loop): stream and context callbacks.
+//   It writes sound into a WaveInQueue (write, writeSilence), reports a lost device
+//   (deviceLost) and posts MM_WIM_DEVICESCHANGED; it never calls waveIn*, and never takes a
+//   handle's lock.
+// - The main thread: the notice relay hands every posted notice to its target there, so
+//   targets see notices on their own thread and never under any of the locks below.
+//
+// Locks, in the order they are taken (never the other way round):
+//   1. a handle's lock (OpenHandle::calls in wavein.cpp): one call at a time per handle;
+//   2. the main-loop lock (pa_threaded_mainloop_lock, PulseService::Lock): held by the loop's
+//      thread while it runs callbacks, taken by a source's start, stop, close and latency
+//      change;
+//   3. a queue's mutex (WaveInQueue::mutex_): the buffers and the held sound.
+// The handle table's lock and the relay's lock are only ever held alone.
+//
+// Notices are posted under the queue's mutex, at the moment the queue changes: a buffer
+// completed by the loop's thread and a stop, reset or loss on the owner's thread then post
+// in the order they happened, so a data notice can never follow the lost notice of its
+// handle, and every buffer is back before MM_WIM_CLOSE. Posting takes only the notice pool's
+// lock and Qt's own, and nothing is locked while those are held.
 #include "audio/wavein.h"
 
 #include <QPointer>
 
 #include <algorithm>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
 
 class WaveInQueue;
 
+// The wave-input calls that reach a backend.
 enum class WaveInCall { Open, Prepare, AddBuffer, Start, Stop };
+inline constexpr std::size_t kWaveInCalls = std::size_t(WaveInCall::Stop) + 1;
 
 // One open handle's connection to its device. Every call comes from the handle's owner
 // thread; the source writes sound into the queue from wherever it runs.
 class WaveInSource {
 public:
     virtual ~WaveInSource() = default;
+    // Asked before a prepare, add or start does anything: MMSYSERR_NOERROR lets it go ahead,
+    // anything else is the call's result. A device that can always take them keeps this.
+    virtual MMRESULT admit(WaveInCall call)
+    {
+        (void)call;
+        return MMSYSERR_NOERROR;
+    }
     // Sound starts to flow into the queue.
     virtual MMRESULT start() = 0;
     // Returns once no more sound will arrive; sound already received has been written.
@@ -28,12 +63,6 @@ public:
     virtual void close() = 0;
     // A buffer of this many bytes was queued (lets a backend keep its latency below it).
     virtual void bufferQueued(std::size_t bytes) { (void)bytes; }
-    // A failure a test asked for, or MMSYSERR_NOERROR.
-    virtual MMRESULT injectedFailure(WaveInCall call)
-    {
-        (void)call;
-        return MMSYSERR_NOERROR;
-    }
 };
 
 // A device of the current list as its backend knows it.
@@ -59,14 +88,9 @@ public:
     virtual MMRESULT defaultDevice(UINT &id) = 0;
     virtual MMRESULT open(UINT id, WaveInQueue &queue, std::unique_ptr<WaveInSource> &source) = 0;
     virtual std::string unavailableReason() = 0;
-    virtual MMRESULT injectedFailure(WaveInCall call)
-    {
-        (void)call;
-        return MMSYSERR_NOERROR;
-    }
 };
 
-// The backend that replaces PulseAudio while set (the virtual devices); null restores it.
+// The backend that replaces PulseAudio while set; null restores it.
 void setWaveInBackendOverride(WaveInBackend *backend);
 
 // Posts a notice to target through the main thread's notice relay. Thread-safe.

@@ -28,17 +28,17 @@ constexpr double kTarget = 1.05;
 // Deterministic noise source, the same on every machine.
 class Lcg {
 public:
-    explicit Lcg(std::uint32_t seed) : m_state(seed) {}
+    explicit Lcg(std::uint32_t seed) : state_(seed) {}
     double uniform() // [0, 1)
     {
-        m_state = m_state * 1664525u + 1013904223u;
-        return (m_state >> 8) / 16777216.0;
+        state_ = state_ * 1664525u + 1013904223u;
+        return (state_ >> 8) / 16777216.0;
     }
     double noise() { return 2.0 * uniform() - 1.0; }
     double between(double lo, double hi) { return lo + (hi - lo) * uniform(); }
 
 private:
-    std::uint32_t m_state;
+    std::uint32_t state_;
 };
 
 // Two-pole resonator: one formant.
@@ -47,20 +47,20 @@ public:
     void tune(double hz, double bandwidth, int rate)
     {
         const double r = std::exp(-std::numbers::pi * bandwidth / rate);
-        m_a1 = 2.0 * r * std::cos(2.0 * std::numbers::pi * hz / rate);
-        m_a2 = -r * r;
-        m_gain = 1.0 - r;
+        a1_ = 2.0 * r * std::cos(2.0 * std::numbers::pi * hz / rate);
+        a2_ = -r * r;
+        gain_ = 1.0 - r;
     }
     double step(double x)
     {
-        const double y = m_gain * x + m_a1 * m_y1 + m_a2 * m_y2;
-        m_y2 = m_y1;
-        m_y1 = y;
+        const double y = gain_ * x + a1_ * y1_ + a2_ * y2_;
+        y2_ = y1_;
+        y1_ = y;
         return y;
     }
 
 private:
-    double m_a1 = 0, m_a2 = 0, m_gain = 0, m_y1 = 0, m_y2 = 0;
+    double a1_ = 0, a2_ = 0, gain_ = 0, y1_ = 0, y2_ = 0;
 };
 
 // Speech-like sound: syllables of a pulse-excited three-formant voice with gliding pitch and

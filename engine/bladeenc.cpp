@@ -222,23 +222,23 @@ class StreamTable {
 public:
     BE_ERR add(std::unique_ptr<EncoderStream> stream, HBE_STREAM &handle)
     {
-        std::lock_guard lock(m_mutex);
-        if (m_streams.size() >= kMaxStreams)
+        std::lock_guard lock(mutex_);
+        if (streams_.size() >= kMaxStreams)
             return BE_ERR_NO_MORE_HANDLES;
         // Handles are not reused soon after a close, so a stale handle meets no new stream.
-        while (m_next == 0 || m_streams.count(m_next) != 0)
-            ++m_next;
-        handle = m_next++;
-        m_streams.emplace(handle, std::move(stream));
+        while (next_ == 0 || streams_.count(next_) != 0)
+            ++next_;
+        handle = next_++;
+        streams_.emplace(handle, std::move(stream));
         return BE_ERR_SUCCESS;
     }
 
     template<typename F>
     BE_ERR with(HBE_STREAM handle, F &&f)
     {
-        std::lock_guard lock(m_mutex);
-        const auto it = m_streams.find(handle);
-        if (it == m_streams.end())
+        std::lock_guard lock(mutex_);
+        const auto it = streams_.find(handle);
+        if (it == streams_.end())
             return BE_ERR_INVALID_HANDLE;
         return f(*it->second);
     }
@@ -247,20 +247,20 @@ public:
     {
         std::unique_ptr<EncoderStream> released;
         {
-            std::lock_guard lock(m_mutex);
-            const auto it = m_streams.find(handle);
-            if (it == m_streams.end())
+            std::lock_guard lock(mutex_);
+            const auto it = streams_.find(handle);
+            if (it == streams_.end())
                 return BE_ERR_INVALID_HANDLE;
             released = std::move(it->second);
-            m_streams.erase(it);
+            streams_.erase(it);
         }
         return BE_ERR_SUCCESS;
     }
 
 private:
-    std::mutex m_mutex;
-    std::map<HBE_STREAM, std::unique_ptr<EncoderStream>> m_streams;
-    HBE_STREAM m_next = 1;
+    std::mutex mutex_;
+    std::map<HBE_STREAM, std::unique_ptr<EncoderStream>> streams_;
+    HBE_STREAM next_ = 1;
 };
 
 StreamTable &streamTable()

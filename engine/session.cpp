@@ -31,11 +31,11 @@ QString systemErrorText(int code)
     return QString::fromLocal8Bit(std::strerror(code));
 }
 
-FileCloseFunction g_closeFile = nullptr;
+FileCloser g_closeFile = nullptr;
 
 } // namespace
 
-void setFileCloseFunction(FileCloseFunction close)
+void setFileCloser(FileCloser close)
 {
     g_closeFile = close;
 }
@@ -262,18 +262,10 @@ constexpr int kSessionBuffers = 8;
 // MPEG-1 chunks, about 0.1 s, so that listening wakes the window seldom.
 constexpr DWORD kPreRollBufferFrames = 4608;
 
-EncoderTap &encoderTap()
+EncoderInputObserver &encoderTap()
 {
-    static EncoderTap tap;
+    static EncoderInputObserver tap;
     return tap;
-}
-
-QString waveErrorText(MMRESULT code)
-{
-    char text[256] = {};
-    if (waveInGetErrorTextA(code, text, sizeof text) != MMSYSERR_NOERROR || !text[0])
-        return QStringLiteral("error %1").arg(code);
-    return QString::fromLocal8Bit(text);
 }
 
 void clearHeader(WAVEHDR &header, DWORD length)
@@ -287,7 +279,7 @@ void clearHeader(WAVEHDR &header, DWORD length)
 
 } // namespace
 
-void setEncoderTap(EncoderTap tap)
+void setEncoderInputObserver(EncoderInputObserver tap)
 {
     encoderTap() = std::move(tap);
 }
@@ -486,7 +478,7 @@ bool TForm1::BStartClick(QObject *)
     if (const MMRESULT r = waveInOpen(&device, ChosenDeviceId(), &format, this, 0, CALLBACK_WINDOW);
         r != MMSYSERR_NOERROR) {
         releaseFileAndEncoder();
-        return refuse(deviceErrorText(QStringLiteral("无法打开录音设备“%1”：").arg(CDevices->currentText()), waveErrorText(r)));
+        return refuse(deviceErrorText(QStringLiteral("无法打开录音设备“%1”：").arg(CDevices->currentText()), InErrorText(r)));
     }
     FWaveIn = device;
 
@@ -502,9 +494,9 @@ bool TForm1::BStartClick(QObject *)
     };
 
     if (const MMRESULT r = QueueSessionBuffers(FChunkSamples * 2); r != MMSYSERR_NOERROR)
-        return abandonDevice(deviceError(waveErrorText(r)));
+        return abandonDevice(deviceError(InErrorText(r)));
     if (const MMRESULT r = waveInStart(FWaveIn); r != MMSYSERR_NOERROR)
-        return abandonDevice(deviceError(waveErrorText(r)));
+        return abandonDevice(deviceError(InErrorText(r)));
     if (FFileOutput && !FOutFile.Truncate())
         return abandonDevice(cannotEmpty());
     FRecording = true;
@@ -656,7 +648,7 @@ void TForm1::EncodeSamples(const char *data, DWORD bytes)
     auto *p = reinterpret_cast<PSHORT>(const_cast<char *>(data));
     while (samples > 0 && FChunkSamples > 0 && FWriteError.isEmpty()) {
         const DWORD n = std::min(samples, FChunkSamples);
-        if (const EncoderTap &tap = encoderTap())
+        if (const EncoderInputObserver &tap = encoderTap())
             tap(p, n);
         DWORD out = 0;
         if (beEncodeChunk(FStream, n, p, FMp3Buffer.data(), &out) == BE_ERR_SUCCESS) {

@@ -12,10 +12,10 @@
 #include <optional>
 #include <stdexcept>
 
-// Sees every block of 16-bit samples the session hands to the encoder, in order; tests follow
-// the sound through it. An empty function removes it.
-using EncoderTap = std::function<void(const std::int16_t *samples, std::size_t count)>;
-void setEncoderTap(EncoderTap tap);
+// Sees every block of 16-bit samples the session hands to the encoder, in order, on the
+// window's thread. An empty function removes it.
+using EncoderInputObserver = std::function<void(const std::int16_t *samples, std::size_t count)>;
+void setEncoderInputObserver(EncoderInputObserver observer);
 
 // A write to the output file failed; what() is the report's text.
 class SessionFileError : public std::runtime_error
@@ -77,10 +77,11 @@ private:
     int FErrno = 0;
 };
 
-// The call that closes the output file's descriptor; tests put in one that fails. Null
-// restores ::close.
-using FileCloseFunction = int (*)(int fd);
-void setFileCloseFunction(FileCloseFunction close);
+// The call that closes the output file's descriptor, as ::close does (null: ::close itself).
+// Some file systems only find out at the close that the data cannot be kept; one that does
+// can stand in through it.
+using FileCloser = int (*)(int fd);
+void setFileCloser(FileCloser close);
 
 // Position of the dot that starts the extension of `name`, or -1 when it has none: the last
 // dot, provided no folder separator ('\' or '/') or drive colon follows it.

@@ -1,11 +1,23 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test against a private PulseAudio daemon, then the tests that
-# talk to a sound server (label "server") again against a private PipeWire.
+# Sets up, builds and runs every test against a private PulseAudio daemon; then the unit tests
+# that need no sound server once more, built with AddressSanitizer and
+# UndefinedBehaviorSanitizer in a build folder of their own (QUAVREL_ASAN_BUILD_DIR, default
+# build-asan beside the build); then the tests that talk to a sound server (label "server")
+# again against a private PipeWire. A failure in any pass fails the run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUAVREL_BUILD_DIR:-$root/build}
+asan=${QUAVREL_ASAN_BUILD_DIR:-$build-asan}
 export QUAVREL_BUILD_DIR=$build
 "$root/scripts/setup.sh" --tests
+
+# A finding of either sanitizer ends the process with an error, which fails its test; leaks
+# are reported at exit, except those of the libraries listed in tests/lsan.supp.
+export ASAN_OPTIONS=detect_leaks=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
+cmake -S "$root" -B "$asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUAVREL_SANITIZE=ON -DQUAVREL_BENCH=OFF >/dev/null
+cmake --build "$asan" -j"$(nproc)"
 
 state=$(mktemp -d /tmp/quavrel-test.XXXXXX)
 daemon=""
@@ -37,6 +49,9 @@ daemon=$("$root/scripts/pulse-daemon.sh" "$state/pulse" --second-pipe)
 use_server pulseaudio "$state/pulse"
 echo "== Every test, on PulseAudio"
 (cd "$build" && ctest --output-on-failure "$@") || status=1
+# The programs the end-to-end and set-up tests drive are checked by the first pass.
+echo "== Unit tests with AddressSanitizer and UndefinedBehaviorSanitizer"
+(cd "$asan" && ctest --output-on-failure -LE server -E '^(EndToEnd|Install|Setup)\.' "$@") || status=1
 stop_daemon
 
 daemon=$("$root/scripts/pipewire-daemon.sh" "$state/pipewire" --second-pipe)

@@ -82,6 +82,16 @@ const Placement kPlacements[] = {
 const char *const kAdded[] = {"Label11", "SpinEdit3", "Label12", "Label13", "SpinEdit4",
                               "Label14", "Label15",   "CheckBox3", "Label16"};
 
+// Where the table puts a control.
+QRect placeOf(const char *name)
+{
+    for (const Placement &p : kPlacements)
+        if (qstrcmp(p.name, name) == 0)
+            return p.geometry;
+    ADD_FAILURE() << name << " is not in the table";
+    return {};
+}
+
 QString captionOf(const QWidget *w)
 {
     if (auto *b = qobject_cast<const QAbstractButton *>(w))
@@ -162,7 +172,8 @@ TEST_F(LayoutTest, AddedControlsOverlapNoOther)
 TEST_F(LayoutTest, WindowIsCompactTitledAndHasNoMaximiseButton)
 {
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Quavrel"));
-    EXPECT_EQ(form->size(), QSize(345, 196));
+    const QRect bar = placeOf("StatusBar1");
+    EXPECT_EQ(form->size(), QSize(bar.width(), bar.bottom() + 1));
     EXPECT_EQ(form->height() + TForm1::kFrameHeight, TForm1::kCompactHeight);
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
@@ -195,7 +206,7 @@ TEST_F(LayoutTest, SettingsShownMakeTheWindow465HighWithTheStatusBarBelowTheGrou
     form->show();
     click(form->SpeedButton1);
     EXPECT_EQ(form->height() + TForm1::kFrameHeight, TForm1::kExpandedHeight);
-    EXPECT_EQ(form->width(), 345);
+    EXPECT_EQ(form->width(), placeOf("StatusBar1").width());
     EXPECT_EQ(form->SpeedButton1->text(), QStringLiteral("隐藏设置"));
     EXPECT_TRUE(form->GroupBox2->isVisible());
     const QRect bar = form->StatusBar1->geometry();
@@ -208,7 +219,7 @@ TEST_F(LayoutTest, SettingsShownMakeTheWindow465HighWithTheStatusBarBelowTheGrou
     EXPECT_EQ(form->height() + TForm1::kFrameHeight, TForm1::kCompactHeight);
     EXPECT_EQ(form->SpeedButton1->text(), QStringLiteral("显示设置"));
     EXPECT_FALSE(form->GroupBox2->isVisible());
-    EXPECT_EQ(form->StatusBar1->geometry(), QRect(0, 177, 345, 19));
+    EXPECT_EQ(form->StatusBar1->geometry(), placeOf("StatusBar1"));
 }
 
 TEST_F(LayoutTest, TheFrameCannotBeDraggedToAnotherSize)
@@ -218,7 +229,7 @@ TEST_F(LayoutTest, TheFrameCannotBeDraggedToAnotherSize)
     form->resize(500, 300);
     EXPECT_EQ(form->size(), QSize(345, 196));
     EXPECT_EQ(form->DFBRecordStart->geometry(), before);
-    EXPECT_EQ(form->StatusBar1->geometry(), QRect(0, 177, 345, 19));
+    EXPECT_EQ(form->StatusBar1->geometry(), placeOf("StatusBar1"));
 }
 
 TEST_F(LayoutTest, HiddenControlsStayHiddenThroughRecordingAndSettings)

@@ -1,6 +1,7 @@
 // The capture component over the virtual devices.
 #include "audio/AudioIO.h"
-#include "audio/virtualwavein.h"
+#include "testing/faults.h"
+#include "testing/virtualwavein.h"
 
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -320,7 +321,7 @@ TEST_F(CaptureComponent, AHandlerMayStopTheCaptureItIsCalledFrom)
 
 struct StartFailureCase {
     const char *edge;
-    VirtualWaveInCall call;
+    WaveInCall call;
     MMRESULT result;
     const char *prefix;
 };
@@ -350,11 +351,11 @@ TEST_P(CaptureStartFailure, ReportsTheTextAndLeavesTheComponentClosed)
 
 INSTANTIATE_TEST_SUITE_P(
     Calls, CaptureStartFailure,
-    testing::Values(StartFailureCase{"OpenFails", VirtualWaveInCall::Open, MMSYSERR_ALLOCATED, ""},
-                    StartFailureCase{"PrepareFails", VirtualWaveInCall::Prepare, MMSYSERR_NOMEM, ""},
-                    StartFailureCase{"StartFails", VirtualWaveInCall::Start, MMSYSERR_ERROR,
+    testing::Values(StartFailureCase{"OpenFails", WaveInCall::Open, MMSYSERR_ALLOCATED, ""},
+                    StartFailureCase{"PrepareFails", WaveInCall::Prepare, MMSYSERR_NOMEM, ""},
+                    StartFailureCase{"StartFails", WaveInCall::Start, MMSYSERR_ERROR,
                                      "Error starting wave record: "},
-                    StartFailureCase{"QueueFails", VirtualWaveInCall::AddBuffer, MMSYSERR_INVALPARAM, ""}),
+                    StartFailureCase{"QueueFails", WaveInCall::AddBuffer, MMSYSERR_INVALPARAM, ""}),
     [](const auto &info) { return std::string(info.param.edge); });
 
 TEST_F(CaptureComponent, AFrameRateTheServiceCannotTakeFailsTheStart)
@@ -369,7 +370,7 @@ TEST_F(CaptureComponent, AFrameRateTheServiceCannotTakeFailsTheStart)
 TEST_F(CaptureComponent, AQueueFailureDuringCaptureDrainsSilently)
 {
     ASSERT_TRUE(start());
-    VirtualWaveIn::failNext(VirtualWaveInCall::AddBuffer, MMSYSERR_NOMEM);
+    VirtualWaveIn::failNext(WaveInCall::AddBuffer, MMSYSERR_NOMEM);
     pumpBuffers(1);
     deliver();
     EXPECT_EQ(form.filled, 1);
@@ -489,7 +490,7 @@ TEST_F(CaptureComponent, ManyStartsLeaveNoHiddenWindowsBehind)
         if (i % 2)
             deliver();
         form.AudioIn1->StopNow();
-        VirtualWaveIn::failNext(VirtualWaveInCall::Open, MMSYSERR_ALLOCATED);
+        VirtualWaveIn::failNext(WaveInCall::Open, MMSYSERR_ALLOCATED);
         EXPECT_FALSE(start());
     }
     deliver();

@@ -1,7 +1,9 @@
+#include "audio/audiolog.h"
 #include "audio/bytering.h"
 #include "audio/pulsewavein.h"
 #include "audio/waveinbackend.h"
 
+#include <QStringList>
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -183,4 +185,24 @@ TEST(WaveErrorText, TruncatesToTheCallersBuffer)
     EXPECT_EQ(waveInGetErrorTextA(WAVERR_STILLPLAYING, text, sizeof(text)), MMSYSERR_NOERROR);
     EXPECT_EQ(std::strlen(text), 7u);
     EXPECT_EQ(waveInGetErrorTextA(WAVERR_STILLPLAYING, nullptr, 8), MMSYSERR_INVALPARAM);
+}
+
+TEST(AudioLog, WarnsOnlyWhenTheUserTurnsItOn)
+{
+    if (qEnvironmentVariableIsSet("QT_LOGGING_RULES"))
+        GTEST_SKIP() << "QT_LOGGING_RULES is set";
+    static QStringList seen;
+    seen.clear();
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &context, const QString &message) {
+            if (qstrcmp(context.category, "quavrel.audio") == 0)
+                seen << message;
+        });
+    qCWarning(lcAudio) << "off";
+    qCInfo(lcAudio) << "off";
+    QLoggingCategory::setFilterRules(QStringLiteral("quavrel.audio=true"));
+    qCWarning(lcAudio) << "on";
+    QLoggingCategory::setFilterRules(QString());
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(seen, QStringList{QStringLiteral("on")});
 }

@@ -2,7 +2,7 @@
 // the one scripts/test.sh starts, and private ones these tests start and kill.
 #include "audio/AudioIO.h"
 #include "audio/pulsewavein.h"
-#include "audio/virtualwavein.h"
+#include "testing/virtualwavein.h"
 #include "audio/wavein.h"
 #include "common/audio_notices.h"
 #include "common/audio_tone.h"

@@ -1,5 +1,5 @@
 // The wave-input service's behaviour, driven through the virtual devices.
-#include "audio/virtualwavein.h"
+#include "testing/virtualwavein.h"
 #include "audio/wavein.h"
 #include "common/audio_notices.h"
 
@@ -243,7 +243,7 @@ TEST_F(WaveInService, AStopTheSourceDoesNotAnswerCountsAsDoneAndTheDeviceAsLost)
     ASSERT_EQ(buffers.prepareAndAddAll(h), MMSYSERR_NOERROR);
     ASSERT_EQ(waveInStart(h), MMSYSERR_NOERROR);
     VirtualWaveIn::pump(1, 5);
-    VirtualWaveIn::failNext(VirtualWaveInCall::Stop, MMSYSERR_NODRIVER);
+    VirtualWaveIn::failNext(WaveInCall::Stop, MMSYSERR_NODRIVER);
     EXPECT_EQ(waveInStop(h), MMSYSERR_NODRIVER);
     EXPECT_FALSE(VirtualWaveIn::started(h));
     deliver();
@@ -337,7 +337,7 @@ TEST_F(WaveInService, OpenRefusesWhatItCannotDo)
 
 struct InjectedCase {
     const char *edge;
-    VirtualWaveInCall call;
+    WaveInCall call;
     MMRESULT result;
 };
 
@@ -375,15 +375,15 @@ TEST_P(WaveInInjected, ReturnsTheChosenCodeOnceThenWorks)
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, WaveInInjected,
-                         testing::Values(InjectedCase{"Open", VirtualWaveInCall::Open, MMSYSERR_ALLOCATED},
-                                         InjectedCase{"Prepare", VirtualWaveInCall::Prepare, MMSYSERR_NOMEM},
-                                         InjectedCase{"AddBuffer", VirtualWaveInCall::AddBuffer, MMSYSERR_INVALPARAM},
-                                         InjectedCase{"Start", VirtualWaveInCall::Start, MMSYSERR_ERROR}),
+                         testing::Values(InjectedCase{"Open", WaveInCall::Open, MMSYSERR_ALLOCATED},
+                                         InjectedCase{"Prepare", WaveInCall::Prepare, MMSYSERR_NOMEM},
+                                         InjectedCase{"AddBuffer", WaveInCall::AddBuffer, MMSYSERR_INVALPARAM},
+                                         InjectedCase{"Start", WaveInCall::Start, MMSYSERR_ERROR}),
                          [](const auto &info) { return std::string(info.param.edge); });
 
 TEST_F(WaveInService, FailuresCanLastUntilCleared)
 {
-    VirtualWaveIn::failNext(VirtualWaveInCall::Open, MMSYSERR_NODRIVER, -1);
+    VirtualWaveIn::failNext(WaveInCall::Open, MMSYSERR_NODRIVER, -1);
     HWAVEIN h = nullptr;
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(waveInOpen(&h, 0, &format, &log, 0, CALLBACK_WINDOW), MMSYSERR_NODRIVER);

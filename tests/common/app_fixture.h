@@ -6,7 +6,7 @@
 
 #include "app/Form1.h"
 #include "app/dialogs.h"
-#include "audio/virtualwavein.h"
+#include "testing/virtualwavein.h"
 
 #include <QDir>
 #include <QString>

@@ -11,18 +11,7 @@ e2e_require_daemon
 e2e_require_tools xvfb-run xdotool mpg123 sox
 e2e_under_xvfb "$@"
 
-out=${QUAVREL_TEST_OUTPUT:-$PWD}
-mkdir -p "$out"
-work=$(mktemp -d /tmp/quavrel-e2e.XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do pkill -P "$p" 2>/dev/null || true; kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
-fail() { echo "FAIL: $*"; exit 1; }
+e2e_work killed-e2e
 
 # The writer keeps to the clock (a fixed schedule, so the time its commands take does not
 # slow it down): silence until tone.on appears, then a 1 kHz tone, counting the tone's chunks.

@@ -54,22 +54,26 @@ e2e_wait_window() {
 
 # Makes a work folder of the script's own and goes there; $out is where results are kept.
 # At exit the file "end" appears in it (a writer's signal to stop), the writer's process
-# group ($writer) and the processes in $pids are ended, and the folder goes. `fail` says why
-# and shows the program's log (app.log).
+# group ($writer), the processes in $pids with their children (a writer's cat may be blocked
+# on its FIFO) and the program still running as $app are ended, and the folder goes. `fail`
+# says why and shows the program's log (app.log).
 e2e_work() {
   out=${QUAVREL_TEST_OUTPUT:-$PWD}
   mkdir -p "$out"
   work=$(mktemp -d "/tmp/quavrel-$1.XXXXXX")
   pids=()
   writer=""
+  app=""
   trap e2e_cleanup EXIT
   cd "$work"
 }
 
 e2e_cleanup() {
+  local p
   touch "$work/end" 2>/dev/null || true
   [ -n "$writer" ] && kill -- -"$writer" 2>/dev/null || true
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}"; do pkill -P "$p" 2>/dev/null || true; kill "$p" 2>/dev/null || true; done
+  [ -n "$app" ] && kill -KILL "$app" 2>/dev/null || true
   wait 2>/dev/null || true
   rm -rf "$work"
 }

@@ -9,16 +9,7 @@ wmclose=$2
 e2e_require_tools xvfb-run xdotool import
 e2e_under_xvfb "$@"
 
-out=${QUAVREL_TEST_OUTPUT:-$PWD}
-mkdir -p "$out"
-work=$(mktemp -d /tmp/quavrel-e2e.XXXXXX)
-app=""
-cleanup() {
-  [ -n "$app" ] && kill "$app" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
+e2e_work nodevice-e2e
 mkdir runtime && chmod 700 runtime
 printf '[Format]\nDevice=Some Mic\n' > recorder.ini
 cp recorder.ini before.ini

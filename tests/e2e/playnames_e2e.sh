@@ -12,14 +12,7 @@ e2e_require_daemon
 e2e_require_tools xvfb-run xdotool
 e2e_under_xvfb "$@"
 
-work=$(mktemp -d /tmp/quavrel-e2e.XXXXXX)
-app=""
-cleanup() {
-  [ -n "$app" ] && kill "$app" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+e2e_work playnames-e2e
 mkdir "$work/bin" "$work/run"
 cat > "$work/bin/xdg-open" <<SH
 #!/bin/sh

@@ -13,19 +13,7 @@ e2e_under_xvfb "$@"
 # A script's background jobs start with SIGINT ignored, which the program keeps ignored.
 env --default-signal=INT true 2>/dev/null || { echo "env cannot reset signals (coreutils < 8.31)"; exit 77; }
 
-out=${QUAVREL_TEST_OUTPUT:-$PWD}
-mkdir -p "$out"
-work=$(mktemp -d /tmp/quavrel-e2e.XXXXXX)
-writer=""
-app=""
-cleanup() {
-  [ -n "$writer" ] && kill -- -"$writer" 2>/dev/null || true
-  [ -n "$app" ] && kill -KILL "$app" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; [ -f app.log ] && cat app.log; exit 1; }
+e2e_work signals-e2e
 
 sox -n -r 44100 -c 2 -b 16 -e signed-integer -t raw "$work/chunk.raw" synth 0.1 sine 1000 vol 0.5
 head -c "$(stat -c %s "$work/chunk.raw")" /dev/zero > "$work/silence.raw"

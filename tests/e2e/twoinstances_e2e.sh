@@ -11,17 +11,7 @@ e2e_require_daemon
 e2e_require_tools xvfb-run xdotool import mpg123 sox od
 e2e_under_xvfb "$@"
 
-out=${QUAVREL_TEST_OUTPUT:-$PWD}
-mkdir -p "$out"
-work=$(mktemp -d /tmp/quavrel-e2e.XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do pkill -P "$p" 2>/dev/null || true; kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
+e2e_work twoinstances-e2e
 fail() { echo "FAIL: $*"; cat first.log second.log 2>/dev/null || true; exit 1; }
 
 sox -n -r 44100 -c 2 -b 16 -e signed-integer -t raw chunk.raw synth 0.1 sine 1000 vol 0.5

@@ -2,6 +2,7 @@
 #include "common/app_fixture.h"
 #include "common/encodsignal.h"
 #include "common/mp3decode.h"
+#include "testing/faults.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -261,19 +262,19 @@ INSTANTIATE_TEST_SUITE_P(
                      },
                      "控制字符"},
         StartFailure{"DeviceWillNotOpen",
-                     [](TForm1 &) { VirtualWaveIn::failNext(VirtualWaveInCall::Open, MMSYSERR_ALLOCATED); },
+                     [](TForm1 &) { VirtualWaveIn::failNext(WaveInCall::Open, MMSYSERR_ALLOCATED); },
                      "Virtual Mic"},
         StartFailure{"DeviceAndMonitorWillNotOpen",
-                     [](TForm1 &) { VirtualWaveIn::failNext(VirtualWaveInCall::Open, MMSYSERR_ALLOCATED, 2); },
+                     [](TForm1 &) { VirtualWaveIn::failNext(WaveInCall::Open, MMSYSERR_ALLOCATED, 2); },
                      "Virtual Mic", false},
         StartFailure{"BufferWillNotPrepare",
-                     [](TForm1 &) { VirtualWaveIn::failNext(VirtualWaveInCall::Prepare, MMSYSERR_NOMEM); },
+                     [](TForm1 &) { VirtualWaveIn::failNext(WaveInCall::Prepare, MMSYSERR_NOMEM); },
                      "Virtual Mic"},
         StartFailure{"BufferWillNotQueue",
-                     [](TForm1 &) { VirtualWaveIn::failNext(VirtualWaveInCall::AddBuffer, MMSYSERR_NOMEM); },
+                     [](TForm1 &) { VirtualWaveIn::failNext(WaveInCall::AddBuffer, MMSYSERR_NOMEM); },
                      "Virtual Mic"},
         StartFailure{"DeviceWillNotStart",
-                     [](TForm1 &) { VirtualWaveIn::failNext(VirtualWaveInCall::Start, MMSYSERR_NODRIVER); },
+                     [](TForm1 &) { VirtualWaveIn::failNext(WaveInCall::Start, MMSYSERR_NODRIVER); },
                      "Virtual Mic"},
         StartFailure{"MonitorStartedForTheAttemptIsStoppedAgain",
                      [](TForm1 &f) { f.EOutFile->setText(QStringLiteral("missing/take.mp3")); },
@@ -633,7 +634,7 @@ TEST_F(SessionTest, AContinueTheDeviceRefusesEndsTheSessionWithOneBox)
     deliver();
     const std::uint64_t frames = deliveredFrames();
     // The monitor's start fails as well: still one box, the session's.
-    VirtualWaveIn::failNext(VirtualWaveInCall::Start, MMSYSERR_NODRIVER, 2);
+    VirtualWaveIn::failNext(WaveInCall::Start, MMSYSERR_NODRIVER, 2);
     click(form->cont);
     EXPECT_FALSE(form->FRecording);
     ASSERT_EQ(boxes.size(), 1u);
@@ -653,7 +654,7 @@ TEST_F(SessionTest, AStopTheDeviceDoesNotAnswerEndsThePausedSessionWithOneBox)
     record();
     pump(400);
     const std::uint64_t frames = deliveredFrames();
-    VirtualWaveIn::failNext(VirtualWaveInCall::Stop, MMSYSERR_NODRIVER);
+    VirtualWaveIn::failNext(WaveInCall::Stop, MMSYSERR_NODRIVER);
     click(form->pasue);
     deliver();
     EXPECT_FALSE(form->FRecording);
@@ -673,7 +674,7 @@ TEST_F(SessionTest, AStopThatIsNotAnsweredStillEndsTheSessionWithTheWholeFile)
     VirtualWaveIn::pump(0, 300); // held up at the moment of the stop
     const std::uint64_t frames = deliveredFrames();
     // Both the monitor's and the session's.
-    VirtualWaveIn::failNext(VirtualWaveInCall::Stop, MMSYSERR_NODRIVER, 2);
+    VirtualWaveIn::failNext(WaveInCall::Stop, MMSYSERR_NODRIVER, 2);
     click(form->stop);
     deliver();
     expectIdle();

@@ -2,7 +2,7 @@
 
 #include "app/settings.h"
 #include "audio/pulsewavein.h"
-#include "audio/virtualwavein.h"
+#include "testing/virtualwavein.h"
 #include "common/audio_notices.h"
 
 #include <QComboBox>

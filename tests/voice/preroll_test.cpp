@@ -4,7 +4,7 @@
 #include "voice_fixture.h"
 
 #include "common/mp3decode.h"
-#include "engine/session.h"
+#include "testing/faults.h"
 
 #include <algorithm>
 #include <cmath>

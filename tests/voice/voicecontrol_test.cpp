@@ -327,7 +327,7 @@ TEST_F(VoiceTest, AFailedStartSwitchesVoiceControlOffBeforeItsOneBox)
 {
     // No sound server: every open fails, so a tick that tried again would box again.
     voiceOn(true, false);
-    VirtualWaveIn::failNext(VirtualWaveInCall::Open, MMSYSERR_NODRIVER, -1);
+    VirtualWaveIn::failNext(WaveInCall::Open, MMSYSERR_NODRIVER, -1);
     std::vector<QString> texts;
     bool onWhileShown = true;
     const MessageBoxHandler previous = setMessageBoxHandler([&](const MessageBoxRequest &r) {
@@ -366,7 +366,7 @@ TEST_F(VoiceTest, AFailedStartWhilePausedLeavesThePausedRecordingAndShowsOneBox)
     record();
     click(form->pasue);
     ASSERT_TRUE(paused());
-    VirtualWaveIn::failNext(VirtualWaveInCall::Open, MMSYSERR_NODRIVER, -1);
+    VirtualWaveIn::failNext(WaveInCall::Open, MMSYSERR_NODRIVER, -1);
     tick();
     EXPECT_EQ(boxes.size(), 1u);
     EXPECT_FALSE(form->Timer2->isActive());
@@ -415,7 +415,7 @@ TEST_F(VoiceTest, TheEnvironmentTestEndsARecordingAndMeasuresOnlyTheRoom)
 
 TEST_F(VoiceTest, AnEnvironmentTestThatCannotStartTheMonitorSaysSo)
 {
-    VirtualWaveIn::failNext(VirtualWaveInCall::Open, MMSYSERR_ALLOCATED);
+    VirtualWaveIn::failNext(WaveInCall::Open, MMSYSERR_ALLOCATED);
     click(form->Button1);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes.lastText().endsWith(QLatin1Char('\n') + form->AudioIn1->ErrorText)) << boxes.lastText().toStdString();

@@ -1,4 +1,4 @@
-#include "audio/virtualwavein.h"
+#include "testing/virtualwavein.h"
 
 #include "audio/waveinbackend.h"
 #include "audio/waveinqueue.h"
@@ -30,7 +30,7 @@ struct ListEntry {
     bool present = true;
 };
 
-class VirtualBackend;
+struct VirtualBackend;
 
 class VirtualSource final : public WaveInSource {
 public:
@@ -45,7 +45,7 @@ public:
     MMRESULT start() override { return MMSYSERR_NOERROR; }
     MMRESULT stop() override;
     void close() override;
-    MMRESULT injectedFailure(WaveInCall call) override;
+    MMRESULT admit(WaveInCall call) override;
 
     // With the backend's lock held.
     void pumpMilliseconds(unsigned ms, const VirtualWaveIn::Signal &signal)
@@ -100,8 +100,8 @@ private:
     bool closed_ = false;
 };
 
-class VirtualBackend final : public WaveInBackend {
-public:
+// Everything a test sets up, shared by the functions of VirtualWaveIn below.
+struct VirtualBackend final : WaveInBackend {
     UINT snapshotDevices() override
     {
         std::lock_guard lock(mutex);
@@ -155,6 +155,8 @@ public:
 
     MMRESULT open(UINT id, WaveInQueue &queue, std::unique_ptr<WaveInSource> &source) override
     {
+        if (MMRESULT r = takeFailure(WaveInCall::Open))
+            return r;
         std::lock_guard lock(mutex);
         const int number = resolve(id);
         if (number < 0)
@@ -170,8 +172,6 @@ public:
         std::lock_guard lock(mutex);
         return devices.empty() ? "No virtual devices are installed" : "";
     }
-
-    MMRESULT injectedFailure(WaveInCall call) override { return takeFailure(call); }
 
     MMRESULT takeFailure(WaveInCall call)
     {
@@ -274,7 +274,7 @@ public:
     QPointer<QObject> watcher;
     bool installed = false;
     std::vector<VirtualSource *> sources; // open handles in opening order
-    std::array<Failure, 5> failures;
+    std::array<Failure, kWaveInCalls> failures;
 };
 
 VirtualBackend &backend()
@@ -298,7 +298,7 @@ MMRESULT VirtualSource::stop()
     return backend_.takeFailure(WaveInCall::Stop);
 }
 
-MMRESULT VirtualSource::injectedFailure(WaveInCall call)
+MMRESULT VirtualSource::admit(WaveInCall call)
 {
     return backend_.takeFailure(call);
 }
@@ -435,7 +435,7 @@ void VirtualWaveIn::pumpFrames(HWAVEIN handle, std::size_t frames)
         s->produce(frames, d->signal);
 }
 
-void VirtualWaveIn::failNext(VirtualWaveInCall call, MMRESULT result, int times)
+void VirtualWaveIn::failNext(WaveInCall call, MMRESULT result, int times)
 {
     VirtualBackend &b = backend();
     std::lock_guard lock(b.mutex);

@@ -1,6 +1,7 @@
-// Capture takes no memory per buffer: every allocation in this binary is counted.
+// Capture takes no memory per buffer: every allocation in this binary is counted (it has a
+// binary of its own because it replaces the global operator new and delete).
 #include "audio/AudioIO.h"
-#include "audio/virtualwavein.h"
+#include "testing/virtualwavein.h"
 
 #include <QWidget>
 #include <gtest/gtest.h>

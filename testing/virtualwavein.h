@@ -10,6 +10,7 @@
 // lists the devices by number, and devices added or removed later reach the list through
 // waveInGetNumDevs or waveInRefreshDevices, as sources of a real server do.
 #include "audio/wavein.h"
+#include "audio/waveinbackend.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -17,9 +18,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-// Stop fails inside a started handle's stop or reset, as a server that does not answer does.
-enum class VirtualWaveInCall { Open, Prepare, AddBuffer, Start, Stop };
 
 class VirtualWaveIn {
 public:
@@ -61,8 +59,9 @@ public:
     static void pumpFrames(HWAVEIN handle, std::size_t frames);
 
     // The next `times` calls of that kind (on any virtual device) return result instead of
-    // doing anything; times < 0 means until clearFailures().
-    static void failNext(VirtualWaveInCall call, MMRESULT result, int times = 1);
+    // doing anything; times < 0 means until clearFailures(). Stop fails inside a started
+    // handle's stop or reset, as a server that does not answer does.
+    static void failNext(WaveInCall call, MMRESULT result, int times = 1);
     static void clearFailures();
 
     // The device vanishes from under its open handles: each gets its queued buffers back and
