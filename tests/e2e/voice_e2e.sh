@@ -31,7 +31,7 @@ INI
 
 # 100 ms stereo chunks: hiss peaking well under the threshold, and the two tones.
 raw=(-r 44100 -c 2 -b 16 -e signed-integer -t raw)
-sox -n "${raw[@]}" hiss.raw synth 0.1 whitenoise vol 0.008
+sox -R -n "${raw[@]}" hiss.raw synth 0.1 whitenoise vol 0.008
 sox -n "${raw[@]}" a.raw synth 0.1 sine 440 vol 0.3
 sox -n "${raw[@]}" b.raw synth 0.1 sine 880 vol 0.3
 
