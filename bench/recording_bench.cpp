@@ -554,17 +554,22 @@ int runParent(const Options &opt)
     };
     const std::string q = "2"; // the window's default quality grade, "HQ"
     // parec stops after the recording's length of sound, as sox and ffmpeg do: stopped by the
-    // clock, it throws away the fragment it is filling, on PipeWire up to two seconds.
+    // clock, it throws away the fragment it is filling, on PipeWire up to two seconds. It is
+    // ended as soon as that much has gone by (from the background, TERM: a background job
+    // of sh ignores INT); left to find its output gone, it spins on the broken pipe until its
+    // next fragment arrives.
     const std::string parecBytes = std::to_string(std::llround(seconds * kRate) * kChannels * 2);
+    const std::string parecLame =
+        "rm -f parec.raw && mkfifo parec.raw || exit 1\n"
+        "timeout -s INT " + fmt("%.0f", seconds + 15)
+        + " parec -d pipesrc --raw --format=s16le --rate=44100 --channels=2 > parec.raw & p=$!\n"
+          "{ head -c " + parecBytes + " < parec.raw; kill -TERM $p; }"
+          " | lame --quiet -r -s 44.1 --bitwidth 16 --signed --little-endian -m j --cbr -b 128 -q " + q
+        + " - parec.mp3\n"
+          "s=$?\nwait $p\nrm -f parec.raw\nexit $s\n";
     const std::vector<Recorder> recorders = {
         {"Quavrel (session path)", {self, "--child", "record", secs, work.string()}, "ours.mp3", false},
-        {"parec | lame",
-         {"sh", "-c",
-          "timeout -s INT " + fmt("%.0f", seconds + 15) + " parec -d pipesrc --raw --format=s16le --rate=44100"
-          " --channels=2 | head -c " + parecBytes
-          + " | lame --quiet -r -s 44.1 --bitwidth 16 --signed --little-endian -m j --cbr -b 128 -q " + q
-          + " - parec.mp3"},
-         "parec.mp3"},
+        {"parec | lame", {"sh", "-c", parecLame}, "parec.mp3"},
         {"sox", {"sox", "-q", "-t", "pulseaudio", "-r", "44100", "-c", "2", "pipesrc", "-C", "128." + q,
                  "sox.mp3", "trim", "0", secs}, "sox.mp3"},
         {"ffmpeg -f pulse", {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-f", "pulse",
