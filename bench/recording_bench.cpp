@@ -585,9 +585,10 @@ int runParent(const Options &opt)
     // work than its figure is divided by.
     constexpr double kFedShare = 0.95;
     const double fedRms = musicRms();
+    const std::string runs = opt.runs == 1 ? std::string("one run") : std::to_string(opt.runs) + " runs";
     std::printf("On %s: recording %s s of 44.1 kHz joint stereo, CBR 128 kbps, quality 2, from pipesrc,"
-                " %d runs in turn; a file counts when it carries the fed sound for %.0f %% of %s s:\n",
-                server.c_str(), secs.c_str(), opt.runs, kFedShare * 100, secs.c_str());
+                " %s of each in turn; a file counts when it carries the fed sound for %.0f %% of %s s:\n",
+                server.c_str(), secs.c_str(), runs.c_str(), kFedShare * 100, secs.c_str());
     std::printf("  %-4s %-24s %10s %12s %12s %13s %8s %8s  %s\n", "run", "recorder", "CPU s/min", "server s/min",
                 "total s/min", "peak RSS MiB", "audio s", "sound s", "check");
     struct Sample {
@@ -843,8 +844,7 @@ int runParent(const Options &opt)
                 t << " " << fmt(format, value(r)) << (mark && !r.ok() ? ", not counted" : "") << " |";
             t << "\n";
         };
-        const std::string runs = std::to_string(opt.runs);
-        figures(("Recording CPU, s per recorded minute, median of " + runs + " runs").c_str(),
+        figures(("Recording CPU, s per recorded minute, median of " + runs).c_str(),
                 [](const Row &r) { return r.med(&Sample::perMin); }, true);
         figures((server + " CPU meanwhile, s per recorded minute").c_str(),
                 [](const Row &r) { return r.med(&Sample::serverPerMin); }, true);
