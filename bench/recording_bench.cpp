@@ -42,7 +42,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <numbers>
 #include <optional>
 #include <sstream>
 #include <string>
