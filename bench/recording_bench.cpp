@@ -536,6 +536,8 @@ int runParent(const Options &opt)
         std::fprintf(stderr, "QUAVREL_BENCH_FIFO is not set: run through scripts/bench.sh\n");
         return 2;
     }
+    // Each figure as soon as it is measured, also into a file: a full run takes a while.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const std::string server = std::getenv("QUAVREL_BENCH_SERVER") ? std::getenv("QUAVREL_BENCH_SERVER") : "PulseAudio";
     const fs::path work = fs::temp_directory_path() / ("quavrel-bench." + std::to_string(getpid()));
     fs::create_directories(work);

@@ -5,14 +5,24 @@
 #   scripts/bench.sh                 all of them
 #   scripts/bench.sh recording       only bench_recording
 #   scripts/bench.sh --readme        bench_recording, and its tables (both servers) rewritten into README.md
+# bench_recording's own options pass through, for a quicker look:
+#   scripts/bench.sh recording --seconds 10 --runs 1 --room-seconds 20
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUAVREL_BUILD_DIR:-$root/build}
 
 readme=0
 names=()
-for arg in "$@"; do
-  if [ "$arg" = "--readme" ]; then readme=1; names+=(recording); else names+=("$arg"); fi
+recording_args=()
+while [ $# -gt 0 ]; do
+  case $1 in
+    --readme) readme=1; names+=(recording) ;;
+    --seconds|--runs|--room-seconds|--stall)
+      [ $# -ge 2 ] || { echo "$1 needs a value" >&2; exit 2; }
+      recording_args+=("$1" "$2"); shift ;;
+    *) names+=("$1") ;;
+  esac
+  shift
 done
 
 mapfile -t wanted < <(grep -v '^\s*#' "$root/scripts/bench-packages.txt" | grep -v '^\s*$')
@@ -45,7 +55,8 @@ run_benchmarks() { # SERVER DIR PIDS FIRST
     [ "$name" = bench_recording ] || [ "$4" = 1 ] || continue
     echo "== $name on $1"
     args=()
-    [ "$name" = bench_recording ] && [ "$readme" -eq 1 ] && args=(--table "$state/table-$1.md")
+    [ "$name" = bench_recording ] && args=("${recording_args[@]}")
+    [ "$name" = bench_recording ] && [ "$readme" -eq 1 ] && args+=(--table "$state/table-$1.md")
     "$bench" "${args[@]}" || status=1
   done
 }
