@@ -606,7 +606,7 @@ void TForm1::FlushWaveNotices()
 //   Draining          the session ends                 encoded, freed
 //
 // After a failed write nothing is encoded or queued again, and the session ends. A buffer of
-// a device given up before FWaveIn was opened is freed whatever the mode.
+// a device given up earlier (not FWaveIn) is freed whatever the mode.
 //
 // Only a start opens a device for a session itself (each of its failures has its own box):
 // the other device calls of a move are made here. Handling the notices posted so far may
@@ -646,7 +646,7 @@ MMRESULT TForm1::SetCapture(TCapture mode)
         Q_ASSERT(from != TCapture::PausedPreRolling);
         return MMSYSERR_NOERROR;
 
-    case TCapture::PreRolling:
+    case TCapture::PreRolling: {
         if (from == TCapture::PausedPreRolling) {
             // The pause's capture runs on into its ring as the next take's listening.
             FlushWaveNotices();
@@ -656,29 +656,26 @@ MMRESULT TForm1::SetCapture(TCapture mode)
         }
         if (from != TCapture::Idle)
             return MMSYSERR_NOERROR;
-        {
-            const WAVEFORMATEX format = SessionFormat();
-            HWAVEIN device = nullptr;
-            // Failing to open is no error here: the trigger then opens the device as a start by
-            // hand does.
-            if (const MMRESULT r = waveInOpen(&device, ChosenDeviceId(), &format, this, 0, CALLBACK_WINDOW);
-                r != MMSYSERR_NOERROR)
-                return r;
-            FWaveIn = device;
-            FPreRollDevice = ChosenDeviceId();
-            FBlockAlign = format.nBlockAlign;
-            FSessionRate = format.nSamplesPerSec;
-        }
+        const WAVEFORMATEX format = SessionFormat();
+        HWAVEIN device = nullptr;
+        // Failing to open is no error here: the trigger then opens the device as a start by
+        // hand does.
+        if (const MMRESULT r = waveInOpen(&device, ChosenDeviceId(), &format, this, 0, CALLBACK_WINDOW);
+            r != MMSYSERR_NOERROR)
+            return r;
+        FWaveIn = device;
+        FPreRollDevice = ChosenDeviceId();
+        FBlockAlign = format.nBlockAlign;
+        FSessionRate = format.nSamplesPerSec;
         FPreRoll.Reset(PreRollMs(), FSessionRate, FBlockAlign);
         enter(TCapture::PreRolling);
-        {
-            MMRESULT r = QueueSessionBuffers(kPreRollBufferFrames * FBlockAlign);
-            if (r == MMSYSERR_NOERROR)
-                r = waveInStart(FWaveIn);
-            if (r != MMSYSERR_NOERROR)
-                SetCapture(TCapture::Idle);
-            return r;
-        }
+        MMRESULT r = QueueSessionBuffers(kPreRollBufferFrames * FBlockAlign);
+        if (r == MMSYSERR_NOERROR)
+            r = waveInStart(FWaveIn);
+        if (r != MMSYSERR_NOERROR)
+            SetCapture(TCapture::Idle);
+        return r;
+    }
 
     case TCapture::Recording:
         if (from == TCapture::Idle) {
@@ -722,19 +719,18 @@ MMRESULT TForm1::SetCapture(TCapture mode)
         }
         return MMSYSERR_NOERROR;
 
-    case TCapture::PausedPreRolling:
+    case TCapture::PausedPreRolling: {
         if (from != TCapture::Paused)
             return MMSYSERR_NOERROR;
-        {
-            // Sound may end this pause, and what comes before that sound belongs in the file:
-            // the device goes on into the ring.
-            FPreRoll.Reset(PreRollMs(), FSessionRate, FBlockAlign);
-            enter(TCapture::PausedPreRolling);
-            const MMRESULT r = waveInStart(FWaveIn);
-            if (r != MMSYSERR_NOERROR)
-                enter(TCapture::Paused);
-            return r;
-        }
+        // Sound may end this pause, and what comes before that sound belongs in the file: the
+        // device goes on into the ring.
+        FPreRoll.Reset(PreRollMs(), FSessionRate, FBlockAlign);
+        enter(TCapture::PausedPreRolling);
+        const MMRESULT r = waveInStart(FWaveIn);
+        if (r != MMSYSERR_NOERROR)
+            enter(TCapture::Paused);
+        return r;
+    }
 
     case TCapture::Draining:
         // Only on the way to Idle.
