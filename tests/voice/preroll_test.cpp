@@ -570,22 +570,13 @@ TEST_F(PreRollTest, TheEnvironmentTestAfterAFailedFlushStillRunsAndReportsOnce)
     EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("\nI/O error"))) << boxes.lastText().toStdString();
 }
 
-} // namespace
-
 // ---- the capture mode after each step ---------------------------------------------------------
 
+// Listen, Sound and Quiet are a second of silence, tone or silence after it, ending in voice
+// control's tick; the others are by hand, the refused ones with every device open or start
+// failing.
 enum class Step {
-    Listen,          // a quiet second: voice control's tick
-    Sound,           // a loud second: the tick hears it
-    Quiet,           // a quiet second after sound: the tick pauses
-    Record,          // by hand
-    RecordRefused,   // by hand, with every device open failing
-    Pause,           // by hand
-    Continue,        // by hand
-    ContinueRefused, // by hand, with every device start failing
-    NewFileEachTake, // the box ticked
-    VoiceOff,
-    Stop,
+    Listen, Sound, Quiet, Record, RecordRefused, Pause, Continue, ContinueRefused, NewFileEachTake, VoiceOff, Stop
 };
 
 struct ModeCase
@@ -722,3 +713,5 @@ INSTANTIATE_TEST_SUITE_P(
                   {Step::Pause, TCapture::Paused},
                   {Step::ContinueRefused, TCapture::Idle}}}),
     [](const auto &info) { return std::string(info.param.name); });
+
+} // namespace
