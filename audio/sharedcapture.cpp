@@ -9,9 +9,13 @@
 namespace {
 
 struct Slot {
-    Slot(WaveInQueue &q, DWORD rate, WORD channels) : queue(q), converter(rate, channels, q) {}
+    Slot(WaveInQueue &q, DWORD rate, WORD channels, bool byId)
+        : queue(q), converter(rate, channels, q), pinned(byId)
+    {
+    }
     WaveInQueue &queue;
     WaveInConverter converter;
+    const bool pinned; // opened by id, not WAVE_MAPPER
     bool started = false;     // written under the control lock and the members lock
     std::uint64_t frames = 0; // under the members lock
 };
@@ -41,10 +45,10 @@ public:
         return MMSYSERR_NOERROR;
     }
 
-    Slot *join(WaveInQueue &queue, MMRESULT &result)
+    Slot *join(WaveInQueue &queue, bool pinned, MMRESULT &result)
     {
         std::lock_guard control(control_);
-        if (!source_ || lost_) {
+        if (!source_ || lost_ || moved_ || !source_->current()) {
             result = MMSYSERR_NODRIVER;
             return nullptr;
         }
@@ -52,7 +56,7 @@ public:
             result = r;
             return nullptr;
         }
-        auto slot = std::make_unique<Slot>(queue, format_.nSamplesPerSec, format_.nChannels);
+        auto slot = std::make_unique<Slot>(queue, format_.nSamplesPerSec, format_.nChannels, pinned);
         if (!slot->converter.ok()) {
             result = MMSYSERR_NOMEM;
             return nullptr;
@@ -64,10 +68,10 @@ public:
     }
 
     // The first handle, on the stream just opened for it.
-    Slot *joinOpened(WaveInQueue &queue)
+    Slot *joinOpened(WaveInQueue &queue, bool pinned)
     {
         std::lock_guard control(control_);
-        auto slot = std::make_unique<Slot>(queue, format_.nSamplesPerSec, format_.nChannels);
+        auto slot = std::make_unique<Slot>(queue, format_.nSamplesPerSec, format_.nChannels, pinned);
         if (!slot->converter.ok())
             return nullptr;
         std::lock_guard members(members_);
@@ -137,7 +141,7 @@ public:
         }
     }
 
-    bool lost() const { return lost_; }
+    bool lost() const { return lost_ || moved_; }
 
     void write(const void *data, std::size_t bytes) override
     {
@@ -159,6 +163,15 @@ public:
     }
 
     void deviceLost() override { loseAllBut(nullptr); }
+
+    void moved() override
+    {
+        moved_ = true;
+        std::lock_guard members(members_);
+        for (const auto &slot : slots_)
+            if (slot->pinned)
+                slot->queue.deviceLost();
+    }
 
     bool member(std::size_t index, Member &out) const override
     {
@@ -193,6 +206,7 @@ private:
     WAVEFORMATEX format_{};                // set before anyone joins, then fixed
     int started_ = 0;                      // handles started, under control_
     std::atomic<bool> lost_{false};
+    std::atomic<bool> moved_{false}; // now on another device than the one it was opened for
     mutable std::mutex members_;
     std::vector<std::unique_ptr<Slot>> slots_;
 };
@@ -268,7 +282,7 @@ MMRESULT joinCapture(WaveInBackend &backend, UINT id, WaveInQueue &queue, std::u
     if (entry) {
         if (std::shared_ptr<SharedCapture> capture = entry->capture.lock(); capture && !capture->lost()) {
             MMRESULT r = MMSYSERR_NOERROR;
-            if (Slot *slot = capture->join(queue, r)) {
+            if (Slot *slot = capture->join(queue, id != WAVE_MAPPER, r)) {
                 member = std::make_unique<CaptureMember>(std::move(capture), slot);
                 return MMSYSERR_NOERROR;
             }
@@ -276,11 +290,12 @@ MMRESULT joinCapture(WaveInBackend &backend, UINT id, WaveInQueue &queue, std::u
                 return r;
         }
     }
-    // A lost stream stays with the handles on it until they close; a new one takes its place.
+    // A lost or moved stream stays with the handles on it until they close; a new one takes
+    // its place.
     auto capture = std::make_shared<SharedCapture>();
     if (MMRESULT r = capture->openSource(backend, id, queue.format()))
         return r;
-    Slot *slot = capture->joinOpened(queue);
+    Slot *slot = capture->joinOpened(queue, id != WAVE_MAPPER);
     if (!slot)
         return MMSYSERR_NOMEM;
     if (entry)
