@@ -14,8 +14,9 @@
 //   WaveInSource call below comes from one thread at a time.
 // - The backend's own thread (PulseAudio's threaded main loop): stream and context callbacks.
 //   It writes sound into the sink (write, writeSilence), which converts it into each started
-//   handle's WaveInQueue, reports a lost device (deviceLost) and posts MM_WIM_DEVICESCHANGED;
-//   it never calls waveIn*, and never takes a handle's lock or the capture's control lock.
+//   handle's WaveInQueue, reports a lost or moved stream (deviceLost, moved) and posts
+//   MM_WIM_DEVICESCHANGED; it never calls waveIn*, and never takes a handle's lock or the
+//   capture's control lock.
 // - The main thread: the notice relay hands every posted notice to its target there, so
 //   targets see notices on their own thread and never under any of the locks below.
 //
@@ -31,7 +32,7 @@
 //   5. a capture's members lock (SharedCapture::members_): the handles on it and their
 //      converters, held while sound is converted;
 //   6. a queue's mutex (WaveInQueue::mutex_): the buffers and the held sound.
-// The relay's lock is only ever held alone.
+// The handle table's lock and the relay's lock are only ever held alone.
 //
 // Notices are posted under the queue's mutex, at the moment the queue changes: a buffer
 // completed by the loop's thread and a stop, reset or loss on the owner's thread then post

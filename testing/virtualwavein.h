@@ -73,7 +73,8 @@ public:
     // MM_WIM_DEVICELOST. The device stays listed and can be opened again.
     static void loseDevice(int device);
 
-    // Open handles of one device (or of all with -1), in opening order.
+    // Open handles of one device (or of all with -1): by stream in the order the streams were
+    // opened, and on each in the order the handles joined it.
     static std::vector<HWAVEIN> handles(int device = -1);
     static int deviceOf(HWAVEIN handle);
     static UINT queuedBuffers(HWAVEIN handle);
