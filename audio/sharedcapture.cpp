@@ -148,7 +148,7 @@ public:
         const auto *samples = static_cast<const std::int16_t *>(data);
         std::lock_guard members(members_);
         for (const auto &slot : slots_)
-            if (slot->started)
+            if (slot->started && slot->queue.running()) // a lost one takes nothing
                 slot->frames += slot->converter.write(samples, frames);
     }
 
@@ -157,7 +157,7 @@ public:
         const std::size_t frames = bytes / (sizeof(std::int16_t) * format_.nChannels);
         std::lock_guard members(members_);
         for (const auto &slot : slots_)
-            if (slot->started)
+            if (slot->started && slot->queue.running())
                 slot->frames += slot->converter.writeSilence(frames);
     }
 
