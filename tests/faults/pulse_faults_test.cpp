@@ -178,7 +178,7 @@ TEST_F(ServerSession, ListeningAndRecordingOnOneSourceAreOneStreamAndTheTakeHasN
     form->Button2->click();
     form->Timer2Timer();
     ASSERT_TRUE(form->AudioIn1->Capturing);
-    ASSERT_TRUE(form->FPreRolling);
+    ASSERT_EQ(form->FCapture, TCapture::PreRolling);
     QString error;
     EXPECT_EQ(ourSourceOutputs(error).size(), 1u) << "listening";
     ASSERT_TRUE(error.isEmpty()) << error.toStdString();
