@@ -97,7 +97,7 @@ protected:
     void SetUp() override
     {
         if (!onPipeWire())
-            GTEST_SKIP() << "PulseAudio has no node latency; scripts/test.sh runs this on PipeWire";
+            GTEST_SKIP() << "PulseAudio has neither node latencies nor a graph quantum; scripts/test.sh runs this on PipeWire";
         ServerFormTest::SetUp();
         // The smallest encoder chunk: 1152 frames at 48 kHz, 24 ms.
         SelectByText(form->CSampleRate, QStringLiteral("48000 Hz"));
@@ -186,8 +186,7 @@ protected:
     template<typename Start, typename Stop>
     void runCycles(Start start, Stop stop)
     {
-        // Silence: after a freeze the feeder plays what waited at real-time pace, and a tone
-        // would then still be sounding in the next test.
+        // Silence: what the feeder still holds when the test ends sounds on into the next one.
         CountedFeeder feeder(fifo(), 440.0, 0.0);
         ASSERT_TRUE(feeder.opened());
         const auto began = std::chrono::steady_clock::now();
