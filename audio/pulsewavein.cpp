@@ -41,6 +41,7 @@ void onContextState(pa_context *, void *service);
 void onOperationState(pa_operation *, void *service);
 void onStreamState(pa_stream *, void *source);
 void onStreamRead(pa_stream *, std::size_t, void *source);
+void onStreamMoved(pa_stream *, void *source);
 void onStreamSuccess(pa_stream *, int success, void *ack);
 void onServerInfo(pa_context *, const pa_server_info *info, void *listing);
 void onSourceInfo(pa_context *, const pa_source_info *info, int eol, void *listing);
@@ -205,6 +206,8 @@ public:
     }
 
     bool isShutDown() const { return shutDown_; }
+    // With the lock held.
+    pa_context *context() const { return context_.get(); }
     pa_threaded_mainloop *mainloop() const { return mainloop_.get(); }
 
     void signal() { pa_threaded_mainloop_signal(mainloop_.get(), 0); }
@@ -421,6 +424,7 @@ public:
             return MMSYSERR_NOMEM;
         pa_stream_set_state_callback(stream_.get(), onStreamState, this);
         pa_stream_set_read_callback(stream_.get(), onStreamRead, this);
+        pa_stream_set_moved_callback(stream_.get(), onStreamMoved, this);
         // The fragment is asked for once, here, and never changed: pipewire-pulse makes it the
         // node's latency at every uncork and every pa_stream_set_buffer_attr, and each change
         // of the graph's quantum can freeze a native PipeWire player (0.3.65).
@@ -447,6 +451,19 @@ public:
     }
 
     WAVEFORMATEX format() const override { return format_; }
+
+    bool current() const override
+    {
+        PulseService::Lock lock(service_);
+        return !closed_ && service_.context() == context_.get();
+    }
+
+    // In the main loop's thread: the source went and the server moved the stream elsewhere.
+    void moved()
+    {
+        qCInfo(lcAudio) << "capture stream moved to" << pa_stream_get_device_name(stream_.get());
+        sink_.moved();
+    }
     MMRESULT start() override { return cork(false); }
     MMRESULT stop() override { return cork(true); }
 
@@ -466,6 +483,7 @@ public:
         if (stream_) {
             pa_stream_set_state_callback(stream_.get(), nullptr, nullptr);
             pa_stream_set_read_callback(stream_.get(), nullptr, nullptr);
+            pa_stream_set_moved_callback(stream_.get(), nullptr, nullptr);
             const pa_stream_state_t s = pa_stream_get_state(stream_.get());
             if (s == PA_STREAM_READY || s == PA_STREAM_CREATING)
                 pa_stream_disconnect(stream_.get()); // nothing to do about a failure here
@@ -597,6 +615,11 @@ void onStreamState(pa_stream *, void *source)
 void onStreamRead(pa_stream *, std::size_t, void *source)
 {
     static_cast<PulseSource *>(source)->readAvailable();
+}
+
+void onStreamMoved(pa_stream *, void *source)
+{
+    static_cast<PulseSource *>(source)->moved();
 }
 
 void onStreamSuccess(pa_stream *, int success, void *a)

@@ -6,17 +6,18 @@
 
 #include <algorithm>
 
-namespace {
-
-struct Slot {
-    Slot(WaveInQueue &q, DWORD rate, WORD channels) : queue(q), converter(rate, channels, q) {}
+// A handle's part of the capture: its queue and the converter into it.
+struct CaptureSlot {
+    CaptureSlot(WaveInQueue &q, DWORD rate, WORD channels, bool byId)
+        : queue(q), converter(rate, channels, q), pinned(byId)
+    {
+    }
     WaveInQueue &queue;
     WaveInConverter converter;
+    const bool pinned; // opened by id, not WAVE_MAPPER
     bool started = false;     // written under the control lock and the members lock
     std::uint64_t frames = 0; // under the members lock
 };
-
-} // namespace
 
 // Threads: start, stop, join and leave come from the owners of the handles on it (one at a
 // time, under control_); write, writeSilence and deviceLost from the backend's thread.
@@ -41,10 +42,10 @@ public:
         return MMSYSERR_NOERROR;
     }
 
-    Slot *join(WaveInQueue &queue, MMRESULT &result)
+    CaptureSlot *join(WaveInQueue &queue, bool pinned, MMRESULT &result)
     {
         std::lock_guard control(control_);
-        if (!source_ || lost_) {
+        if (!source_ || lost_ || moved_ || !source_->current()) {
             result = MMSYSERR_NODRIVER;
             return nullptr;
         }
@@ -52,7 +53,7 @@ public:
             result = r;
             return nullptr;
         }
-        auto slot = std::make_unique<Slot>(queue, format_.nSamplesPerSec, format_.nChannels);
+        auto slot = std::make_unique<CaptureSlot>(queue, format_.nSamplesPerSec, format_.nChannels, pinned);
         if (!slot->converter.ok()) {
             result = MMSYSERR_NOMEM;
             return nullptr;
@@ -64,10 +65,10 @@ public:
     }
 
     // The first handle, on the stream just opened for it.
-    Slot *joinOpened(WaveInQueue &queue)
+    CaptureSlot *joinOpened(WaveInQueue &queue, bool pinned)
     {
         std::lock_guard control(control_);
-        auto slot = std::make_unique<Slot>(queue, format_.nSamplesPerSec, format_.nChannels);
+        auto slot = std::make_unique<CaptureSlot>(queue, format_.nSamplesPerSec, format_.nChannels, pinned);
         if (!slot->converter.ok())
             return nullptr;
         std::lock_guard members(members_);
@@ -81,7 +82,7 @@ public:
         return source_ ? source_->admit(call) : MMSYSERR_NODRIVER;
     }
 
-    MMRESULT start(Slot &slot)
+    MMRESULT start(CaptureSlot &slot)
     {
         std::lock_guard control(control_);
         if (slot.started)
@@ -99,7 +100,7 @@ public:
         return MMSYSERR_NOERROR;
     }
 
-    MMRESULT stop(Slot &slot)
+    MMRESULT stop(CaptureSlot &slot)
     {
         std::lock_guard control(control_);
         if (!slot.started)
@@ -117,18 +118,20 @@ public:
         return r ? failed(r, slot) : r;
     }
 
-    void leave(Slot &slot)
+    void leave(CaptureSlot &slot)
     {
         std::lock_guard control(control_);
         if (slot.started) {
             --started_;
+            // The handles that stay are all stopped: the stream halts, and whatever it says
+            // reaches them when they next start.
             if (started_ == 0 && source_ && slots_.size() > 1)
-                source_->stop(); // nobody left to hear the answer
+                source_->stop();
         }
         bool empty = false;
         {
             std::lock_guard members(members_);
-            std::erase_if(slots_, [&](const std::unique_ptr<Slot> &s) { return s.get() == &slot; });
+            std::erase_if(slots_, [&](const std::unique_ptr<CaptureSlot> &s) { return s.get() == &slot; });
             empty = slots_.empty();
         }
         if (empty && source_) {
@@ -137,7 +140,7 @@ public:
         }
     }
 
-    bool lost() const { return lost_; }
+    bool lost() const { return lost_ || moved_; }
 
     void write(const void *data, std::size_t bytes) override
     {
@@ -160,26 +163,35 @@ public:
 
     void deviceLost() override { loseAllBut(nullptr); }
 
+    void moved() override
+    {
+        moved_ = true;
+        std::lock_guard members(members_);
+        for (const auto &slot : slots_)
+            if (slot->pinned)
+                slot->queue.deviceLost();
+    }
+
     bool member(std::size_t index, Member &out) const override
     {
         std::lock_guard members(members_);
         if (index >= slots_.size())
             return false;
-        const Slot &slot = *slots_[index];
+        const CaptureSlot &slot = *slots_[index];
         out = {slot.queue.handle(), slot.queue.format(), slot.started && slot.queue.running(), slot.frames};
         return true;
     }
 
 private:
     // A stream that did not answer is gone for every handle on it; the caller tells its own.
-    MMRESULT failed(MMRESULT r, Slot &caller)
+    MMRESULT failed(MMRESULT r, CaptureSlot &caller)
     {
         if (r == MMSYSERR_NODRIVER)
             loseAllBut(&caller);
         return r;
     }
 
-    void loseAllBut(const Slot *except)
+    void loseAllBut(const CaptureSlot *except)
     {
         lost_ = true;
         std::lock_guard members(members_);
@@ -193,8 +205,9 @@ private:
     WAVEFORMATEX format_{};                // set before anyone joins, then fixed
     int started_ = 0;                      // handles started, under control_
     std::atomic<bool> lost_{false};
+    std::atomic<bool> moved_{false}; // now on another device than the one it was opened for
     mutable std::mutex members_;
-    std::vector<std::unique_ptr<Slot>> slots_;
+    std::vector<std::unique_ptr<CaptureSlot>> slots_;
 };
 
 namespace {
@@ -216,7 +229,7 @@ std::vector<RegistryEntry> &registry()
 
 } // namespace
 
-CaptureMember::CaptureMember(std::shared_ptr<SharedCapture> capture, void *slot)
+CaptureMember::CaptureMember(std::shared_ptr<SharedCapture> capture, CaptureSlot *slot)
     : capture_(std::move(capture)), slot_(slot)
 {
 }
@@ -233,19 +246,19 @@ MMRESULT CaptureMember::admit(WaveInCall call)
 
 MMRESULT CaptureMember::start()
 {
-    return capture_ ? capture_->start(*static_cast<Slot *>(slot_)) : MMSYSERR_INVALHANDLE;
+    return capture_ ? capture_->start(*slot_) : MMSYSERR_INVALHANDLE;
 }
 
 MMRESULT CaptureMember::stop()
 {
-    return capture_ ? capture_->stop(*static_cast<Slot *>(slot_)) : MMSYSERR_INVALHANDLE;
+    return capture_ ? capture_->stop(*slot_) : MMSYSERR_INVALHANDLE;
 }
 
 void CaptureMember::close()
 {
     if (!capture_)
         return;
-    capture_->leave(*static_cast<Slot *>(slot_));
+    capture_->leave(*slot_);
     capture_.reset();
 }
 
@@ -268,7 +281,7 @@ MMRESULT joinCapture(WaveInBackend &backend, UINT id, WaveInQueue &queue, std::u
     if (entry) {
         if (std::shared_ptr<SharedCapture> capture = entry->capture.lock(); capture && !capture->lost()) {
             MMRESULT r = MMSYSERR_NOERROR;
-            if (Slot *slot = capture->join(queue, r)) {
+            if (CaptureSlot *slot = capture->join(queue, id != WAVE_MAPPER, r)) {
                 member = std::make_unique<CaptureMember>(std::move(capture), slot);
                 return MMSYSERR_NOERROR;
             }
@@ -276,11 +289,12 @@ MMRESULT joinCapture(WaveInBackend &backend, UINT id, WaveInQueue &queue, std::u
                 return r;
         }
     }
-    // A lost stream stays with the handles on it until they close; a new one takes its place.
+    // A lost or moved stream stays with the handles on it until they close; a new one takes
+    // its place.
     auto capture = std::make_shared<SharedCapture>();
     if (MMRESULT r = capture->openSource(backend, id, queue.format()))
         return r;
-    Slot *slot = capture->joinOpened(queue);
+    CaptureSlot *slot = capture->joinOpened(queue, id != WAVE_MAPPER);
     if (!slot)
         return MMSYSERR_NOMEM;
     if (entry)

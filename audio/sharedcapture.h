@@ -12,15 +12,15 @@
 #include <string>
 #include <vector>
 
-class WaveInConverter;
 class WaveInQueue;
 class SharedCapture;
+struct CaptureSlot;
 
 // A handle's place on its device's capture: what waveIn* calls on the handle reach. Every
 // call comes from the handle's owner thread, under the handle's lock.
 class CaptureMember {
 public:
-    CaptureMember(std::shared_ptr<SharedCapture> capture, void *slot);
+    CaptureMember(std::shared_ptr<SharedCapture> capture, CaptureSlot *slot);
     ~CaptureMember();
     CaptureMember(const CaptureMember &) = delete;
     CaptureMember &operator=(const CaptureMember &) = delete;
@@ -36,7 +36,7 @@ public:
 
 private:
     std::shared_ptr<SharedCapture> capture_;
-    void *slot_;
+    CaptureSlot *slot_;
 };
 
 // Finds the capture already running on the device id names, or opens one, and joins it.

@@ -62,6 +62,9 @@ public:
     virtual void writeSilence(std::size_t bytes) = 0;
     // Every handle on the stream gets its buffers back and MM_WIM_DEVICELOST.
     virtual void deviceLost() = 0;
+    // The server moved the stream to another source (its own went away): the handles opened
+    // on the default device go on with it, those opened by id are lost, as their device is.
+    virtual void moved() = 0;
 
     // The handles served, in the order they joined (for a backend's own tools).
     struct Member {
@@ -100,6 +103,9 @@ public:
     virtual MMRESULT stop() = 0;
     // Afterwards the source never touches the sink again.
     virtual void close() = 0;
+    // False once the backend has moved on (pointed at another server): a handle opened now
+    // gets a stream of its own.
+    virtual bool current() const { return true; }
 };
 
 // A device of the current list as its backend knows it.
@@ -124,7 +130,8 @@ public:
     virtual void watchDevices(const QPointer<QObject> &target) = 0;
     virtual MMRESULT defaultDevice(UINT &id) = 0;
     // Opens a stream on the device, corked. `wanted` is the first handle's format, for a
-    // backend whose devices have none of their own.
+    // backend whose devices have none of their own. A stream opened by id stays on its
+    // device; one opened with WAVE_MAPPER may be moved.
     virtual MMRESULT open(UINT id, const WAVEFORMATEX &wanted, WaveInSink &sink,
                           std::unique_ptr<WaveInSource> &source) = 0;
     virtual std::string unavailableReason() = 0;
