@@ -114,7 +114,7 @@ protected:
         form->Button2->click();
         form->Timer2Timer();
         ASSERT_TRUE(form->AudioIn1->Capturing);
-        ASSERT_TRUE(form->FPreRolling);
+        ASSERT_EQ(form->FCapture, TCapture::PreRolling);
         ASSERT_TRUE(waveRunUntil([&] { return form->FPreRoll.Milliseconds() >= 500; }))
             << "the pre-roll hears nothing";
     }
@@ -122,7 +122,7 @@ protected:
     {
         form->Button2->click();
         ASSERT_FALSE(form->AudioIn1->Capturing);
-        ASSERT_FALSE(form->FPreRolling);
+        ASSERT_EQ(form->FCapture, TCapture::Idle);
     }
     void recordASecond()
     {
