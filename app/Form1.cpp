@@ -370,7 +370,6 @@ void TForm1::closeEvent(QCloseEvent *event)
 
 void TForm1::FormCreate(QObject *)
 {
-    FRecording = false;
     // High priority helps keep up with the device; without the right to raise it we carry on.
     setpriority(PRIO_PROCESS, 0, -10);
 

@@ -33,6 +33,11 @@ public:
     QList<QPixmap> Images;
 };
 
+// What the session's wave-input device (FWaveIn) is doing. The table at TForm1::SetCapture
+// (engine/session.cpp) says what each mode means for a buffer the device hands back, and
+// SetCapture alone moves between them.
+enum class TCapture { Idle, PreRolling, Recording, Paused, PausedPreRolling, Draining };
+
 class TForm1;
 extern TForm1 *Form1;
 
@@ -183,6 +188,8 @@ public:
     void SaveSettings();
 
     // Session state (read by tests and by the voice-control handlers).
+    // Changed only by SetCapture; FRecording is set in Recording, Paused and PausedPreRolling.
+    TCapture FCapture = TCapture::Idle;
     bool FRecording = false;
     bool FSettingsValid = false;
     HWAVEIN FWaveIn = nullptr;
@@ -211,9 +218,7 @@ public:
     QString FLastFile;
     QString FLastFileField;
 
-    // The recording device's buffers go into FPreRoll instead of the encoder: voice control
-    // listens (no session open yet) or a pause it may end holds the device running.
-    bool FPreRolling = false;
+    // What the device heard while PreRolling or PausedPreRolling, before the trigger.
     TPreRollRing FPreRoll;
     // Longest pre-roll the setting may ask for.
     static constexpr int kMaxPreRollMs = 30000;
@@ -250,11 +255,23 @@ private:
     // The pre-roll setting in effect (0 = off).
     std::uint32_t PreRollMs() const;
     bool VoiceMayEndPause() const;
+    // Moves FCapture to `mode` with the device and ring calls the move needs; the device's
+    // error when it could not get there (FCapture then says where it stayed).
+    MMRESULT SetCapture(TCapture mode);
     // Opens the chosen device into the pre-roll ring, or keeps a paused session's running into it.
     void StartPreRoll();
     void StopPreRoll();
     // Encodes what the ring holds ahead of the live sound.
     void EncodePreRoll();
+    // The steps of BStartClick, each saying why it failed (empty when it did not). What they
+    // acquire is given back by the StartGuard unless the last step disarms it.
+    struct StartGuard;
+    QString OpenEncoder(StartGuard &acquired);
+    QString OpenOutputFile(StartGuard &acquired);
+    // Takes voice control's listening capture as the session's; false when there is none.
+    bool AdoptPreRoll(StartGuard &acquired);
+    QString OpenSessionDevice(StartGuard &acquired);
+    QString BeginRecording(StartGuard &acquired);
     // Hands the notices the wave devices have posted so far to their targets now.
     static void FlushWaveNotices();
     // Shows the clock of the session just opened and keeps it refreshed.
@@ -295,8 +312,6 @@ private:
     UINT FPreRollDevice = 0;
     // New inputs were added at the end and gone ones marked, for want of a re-list.
     bool FDeviceListUntidy = false;
-    // Set while the session end collects the buffers the device hands back.
-    bool FDraining = false;
     // The first write error of the session; later writes are skipped.
     QString FWriteError;
     std::vector<std::unique_ptr<SessionBuffer>> FBuffers;

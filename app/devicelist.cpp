@@ -70,7 +70,7 @@ void TForm1::FillDeviceList(UINT count)
 
 bool TForm1::DeviceInUse() const
 {
-    return FRecording || FPreRolling || AudioIn1->DeviceOpen();
+    return FCapture != TCapture::Idle || AudioIn1->DeviceOpen();
 }
 
 void TForm1::RelistDevices(bool keepIds)

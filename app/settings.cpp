@@ -192,14 +192,14 @@ struct IniFile::Data
     FileEncoding encoding = FileEncoding::Utf8;
 };
 
-IniFile::IniFile(const QString &path) : FPath(path), FData(std::make_unique<Data>())
+IniFile::IniFile(const QString &path) : path_(path), data_(std::make_unique<Data>())
 {
-    FData->ini.SetSpaces(false);
+    data_->ini.SetSpaces(false);
     QFile file(path);
     // A missing or unreadable file reads as empty; nothing is created on load.
     if (file.open(QIODevice::ReadOnly)) {
-        const QByteArray text = decodeFile(file.readAll(), FData->encoding);
-        FData->ini.LoadData(text.constData(), size_t(text.size()));
+        const QByteArray text = decodeFile(file.readAll(), data_->encoding);
+        data_->ini.LoadData(text.constData(), size_t(text.size()));
     }
 }
 
@@ -207,7 +207,7 @@ IniFile::~IniFile() = default;
 
 QString IniFile::ReadString(const QString &section, const QString &key, const QString &def) const
 {
-    const char *value = FData->ini.GetValue(section.toUtf8().constData(), key.toUtf8().constData(), nullptr);
+    const char *value = data_->ini.GetValue(section.toUtf8().constData(), key.toUtf8().constData(), nullptr);
     if (!value)
         return def;
     QString text = QString::fromUtf8(value);
@@ -239,10 +239,10 @@ void IniFile::WriteString(const QString &section, const QString &key, const QStr
     for (QChar &c : line)
         if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c.isNull())
             c = QLatin1Char(' ');
-    const SI_Error rc = FData->ini.SetValue(section.toUtf8().constData(), key.toUtf8().constData(),
+    const SI_Error rc = data_->ini.SetValue(section.toUtf8().constData(), key.toUtf8().constData(),
                                            line.toUtf8().constData());
     if (rc < 0)
-        throw SettingsWriteError(FPath);
+        throw SettingsWriteError(path_);
 }
 
 void IniFile::WriteInteger(const QString &section, const QString &key, int value)
@@ -258,15 +258,15 @@ void IniFile::WriteBool(const QString &section, const QString &key, bool value)
 void IniFile::UpdateFile()
 {
     std::string text;
-    if (FData->ini.Save(text) < 0)
-        throw SettingsWriteError(FPath);
-    const QByteArray bytes = encodeFile(text, FData->encoding);
-    const QFileDevice::FileError error = replaceFile(FPath, bytes);
+    if (data_->ini.Save(text) < 0)
+        throw SettingsWriteError(path_);
+    const QByteArray bytes = encodeFile(text, data_->encoding);
+    const QFileDevice::FileError error = replaceFile(path_, bytes);
     // Only a folder that refuses the temporary file or the rename is worked around: after a
     // failed write (a full disk) overwriting the old file could leave nothing readable.
     const bool folderRefused = error == QFileDevice::OpenError || error == QFileDevice::RenameError;
-    if (error != QFileDevice::NoError && !(folderRefused && writeInPlace(FPath, bytes)))
-        throw SettingsWriteError(FPath);
+    if (error != QFileDevice::NoError && !(folderRefused && writeInPlace(path_, bytes)))
+        throw SettingsWriteError(path_);
 }
 
 // The eighteen settings, in the order they are read and written.

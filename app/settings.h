@@ -62,6 +62,6 @@ public:
 
 private:
     struct Data;
-    QString FPath;
-    std::unique_ptr<Data> FData;
+    QString path_;
+    std::unique_ptr<Data> data_;
 };

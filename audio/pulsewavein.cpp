@@ -2,7 +2,6 @@
 
 #include "audio/audiolog.h"
 #include "audio/waveinbackend.h"
-#include "audio/waveinqueue.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -42,10 +41,12 @@ void onContextState(pa_context *, void *service);
 void onOperationState(pa_operation *, void *service);
 void onStreamState(pa_stream *, void *source);
 void onStreamRead(pa_stream *, std::size_t, void *source);
+void onStreamMoved(pa_stream *, void *source);
 void onStreamSuccess(pa_stream *, int success, void *ack);
 void onServerInfo(pa_context *, const pa_server_info *info, void *listing);
 void onSourceInfo(pa_context *, const pa_source_info *info, int eol, void *listing);
 void onSubscription(pa_context *, pa_subscription_event_type_t event, std::uint32_t index, void *service);
+void onSourceSpec(pa_context *, const pa_source_info *info, int eol, void *spec);
 void onWaitExpired(pa_mainloop_api *, pa_time_event *, const struct timeval *, void *flag);
 
 struct Listing {
@@ -60,6 +61,12 @@ struct Listing {
 struct Ack {
     PulseService *service = nullptr;
     int success = -1;
+};
+
+struct SourceSpec {
+    PulseService *service = nullptr;
+    pa_sample_spec spec{};
+    bool found = false;
 };
 
 struct WaitTimer {
@@ -160,7 +167,8 @@ public:
         return MMSYSERR_NOERROR;
     }
 
-    MMRESULT open(UINT id, WaveInQueue &queue, std::unique_ptr<WaveInSource> &source) override;
+    MMRESULT open(UINT id, const WAVEFORMATEX &wanted, WaveInSink &sink,
+                  std::unique_ptr<WaveInSource> &source) override;
 
     std::string unavailableReason() override
     {
@@ -198,6 +206,8 @@ public:
     }
 
     bool isShutDown() const { return shutDown_; }
+    // With the lock held.
+    pa_context *context() const { return context_.get(); }
     pa_threaded_mainloop *mainloop() const { return mainloop_.get(); }
 
     void signal() { pa_threaded_mainloop_signal(mainloop_.get(), 0); }
@@ -379,40 +389,56 @@ PulseService &service()
 
 class PulseSource final : public WaveInSource {
 public:
-    PulseSource(PulseService &service, WaveInQueue &queue, pa_context *context)
-        : service_(service), queue_(queue), context_(pa_context_ref(context))
+    PulseSource(PulseService &service, WaveInSink &sink, pa_context *context)
+        : service_(service), sink_(sink), context_(pa_context_ref(context))
     {
     }
     ~PulseSource() override { close(); }
 
-    // With the lock held.
+    // With the lock held. device null: the server's default source.
     MMRESULT connectLocked(const char *device, bool pinned)
     {
-        const WAVEFORMATEX &f = queue_.format();
+        // The stream takes the source's own rate and channels (at most two), so the server
+        // converts nothing and every handle on it gets its format from us.
+        SourceSpec wanted;
+        wanted.service = &service_;
+        OperationPtr op(pa_context_get_source_info_by_name(context_.get(), device ? device : "@DEFAULT_SOURCE@",
+                                                           onSourceSpec, &wanted));
+        if (!service_.finish(op) || !wanted.found)
+            return failedOpen();
         pa_sample_spec sampleSpec;
-        sampleSpec.format = f.wBitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
-        sampleSpec.rate = f.nSamplesPerSec;
-        sampleSpec.channels = std::uint8_t(f.nChannels);
+        sampleSpec.format = PA_SAMPLE_S16LE;
+        sampleSpec.rate = wanted.spec.rate;
+        sampleSpec.channels = std::uint8_t(std::clamp<unsigned>(wanted.spec.channels, 1, 2));
         if (!pa_sample_spec_valid(&sampleSpec))
             return WAVERR_BADFORMAT;
+        format_ = {};
+        format_.wFormatTag = WAVE_FORMAT_PCM;
+        format_.nChannels = sampleSpec.channels;
+        format_.nSamplesPerSec = sampleSpec.rate;
+        format_.wBitsPerSample = 16;
+        format_.nBlockAlign = WORD(2 * sampleSpec.channels);
+        format_.nAvgBytesPerSec = format_.nBlockAlign * sampleSpec.rate;
         stream_.reset(pa_stream_new(context_.get(), "Quavrel capture", &sampleSpec, nullptr));
         if (!stream_)
             return MMSYSERR_NOMEM;
         pa_stream_set_state_callback(stream_.get(), onStreamState, this);
         pa_stream_set_read_callback(stream_.get(), onStreamRead, this);
-        // No buffer is queued yet: the floor, raised to the buffer size once one is (corked
-        // still when the caller queues before it starts, as the recording does).
-        fragment_ = pulseFragmentBytes(f, 0);
-        attr_.maxlength = std::uint32_t(-1);
-        attr_.tlength = std::uint32_t(-1);
-        attr_.prebuf = std::uint32_t(-1);
-        attr_.minreq = std::uint32_t(-1);
-        attr_.fragsize = std::uint32_t(fragment_);
+        pa_stream_set_moved_callback(stream_.get(), onStreamMoved, this);
+        // The fragment is asked for once, here, and never changed: pipewire-pulse makes it the
+        // node's latency at every uncork and every pa_stream_set_buffer_attr, and each change
+        // of the graph's quantum can freeze a native PipeWire player (0.3.65).
+        pa_buffer_attr attr;
+        attr.maxlength = std::uint32_t(-1);
+        attr.tlength = std::uint32_t(-1);
+        attr.prebuf = std::uint32_t(-1);
+        attr.minreq = std::uint32_t(-1);
+        attr.fragsize = std::uint32_t(pulseFragmentBytes(sampleSpec.rate, format_.nBlockAlign));
         // Without ADJUST_LATENCY the server hands over a second of sound at a time.
         // A device chosen by id must not follow the stream elsewhere when it goes away.
         const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED |
                                              (pinned ? PA_STREAM_DONT_MOVE : 0));
-        if (pa_stream_connect_record(stream_.get(), device, &attr_, flags) < 0)
+        if (pa_stream_connect_record(stream_.get(), device, &attr, flags) < 0)
             return failedOpen();
         service_.waitUntil([&] {
             const pa_stream_state_t s = pa_stream_get_state(stream_.get());
@@ -424,6 +450,20 @@ public:
         return MMSYSERR_NOERROR;
     }
 
+    WAVEFORMATEX format() const override { return format_; }
+
+    bool current() const override
+    {
+        PulseService::Lock lock(service_);
+        return !closed_ && service_.context() == context_.get();
+    }
+
+    // In the main loop's thread: the source went and the server moved the stream elsewhere.
+    void moved()
+    {
+        qCInfo(lcAudio) << "capture stream moved to" << pa_stream_get_device_name(stream_.get());
+        sink_.moved();
+    }
     MMRESULT start() override { return cork(false); }
     MMRESULT stop() override { return cork(true); }
 
@@ -443,6 +483,7 @@ public:
         if (stream_) {
             pa_stream_set_state_callback(stream_.get(), nullptr, nullptr);
             pa_stream_set_read_callback(stream_.get(), nullptr, nullptr);
+            pa_stream_set_moved_callback(stream_.get(), nullptr, nullptr);
             const pa_stream_state_t s = pa_stream_get_state(stream_.get());
             if (s == PA_STREAM_READY || s == PA_STREAM_CREATING)
                 pa_stream_disconnect(stream_.get()); // nothing to do about a failure here
@@ -451,29 +492,12 @@ public:
         context_.reset();
     }
 
-    void bufferQueued(std::size_t bytes) override
-    {
-        // The fields are only touched on the owner's thread; lock only to change the stream.
-        smallestBuffer_ = std::min(smallestBuffer_, bytes);
-        const std::size_t wanted = pulseFragmentBytes(queue_.format(), smallestBuffer_);
-        if (wanted == fragment_ || closed_)
-            return;
-        PulseService::Lock lock(service_);
-        if (!stream_ || pa_stream_get_state(stream_.get()) != PA_STREAM_READY)
-            return;
-        fragment_ = wanted;
-        attr_.fragsize = std::uint32_t(wanted);
-        // pipewire-pulse makes this the node's latency again. Taking effect later is fine:
-        // until then fragments are merely of the old size.
-        OperationPtr op(pa_stream_set_buffer_attr(stream_.get(), &attr_, nullptr, nullptr));
-    }
-
     void stateChanged()
     {
         const pa_stream_state_t s = pa_stream_get_state(stream_.get());
         if (connected_ && (s == PA_STREAM_FAILED || s == PA_STREAM_TERMINATED)) {
             qCWarning(lcAudio) << "capture stream lost:" << pa_strerror(pa_context_errno(context_.get()));
-            queue_.deviceLost();
+            sink_.deviceLost();
         }
         service_.signal();
     }
@@ -490,9 +514,9 @@ public:
             if (bytes == 0)
                 return; // nothing buffered
             if (data)
-                queue_.write(data, bytes);
+                sink_.write(data, bytes);
             else
-                queue_.writeSilence(bytes); // a hole in the recording
+                sink_.writeSilence(bytes); // a hole in the recording
             if (pa_stream_drop(s) < 0)
                 return;
         }
@@ -536,17 +560,15 @@ private:
     }
 
     PulseService &service_;
-    WaveInQueue &queue_;
+    WaveInSink &sink_;
     ContextPtr context_;
     StreamPtr stream_;
-    pa_buffer_attr attr_{};
-    std::size_t fragment_ = 0;
-    std::size_t smallestBuffer_ = SIZE_MAX;
+    WAVEFORMATEX format_{};
     bool connected_ = false;
     bool closed_ = false;
 };
 
-MMRESULT PulseService::open(UINT id, WaveInQueue &queue, std::unique_ptr<WaveInSource> &source)
+MMRESULT PulseService::open(UINT id, const WAVEFORMATEX &, WaveInSink &sink, std::unique_ptr<WaveInSource> &source)
 {
     if (!ensureMainloop())
         return MMSYSERR_NODRIVER;
@@ -562,7 +584,7 @@ MMRESULT PulseService::open(UINT id, WaveInQueue &queue, std::unique_ptr<WaveInS
             return MMSYSERR_BADDEVICEID;
         device = sources_[id].name;
     }
-    auto pulse = std::make_unique<PulseSource>(*this, queue, context_.get());
+    auto pulse = std::make_unique<PulseSource>(*this, sink, context_.get());
     const MMRESULT result = pulse->connectLocked(mapper ? nullptr : device.c_str(), !mapper);
     if (result != MMSYSERR_NOERROR) {
         pulse->closeLocked();
@@ -593,6 +615,11 @@ void onStreamState(pa_stream *, void *source)
 void onStreamRead(pa_stream *, std::size_t, void *source)
 {
     static_cast<PulseSource *>(source)->readAvailable();
+}
+
+void onStreamMoved(pa_stream *, void *source)
+{
+    static_cast<PulseSource *>(source)->moved();
 }
 
 void onStreamSuccess(pa_stream *, int success, void *a)
@@ -629,6 +656,16 @@ void onSourceInfo(pa_context *, const pa_source_info *info, int eol, void *l)
     entry.monitor = info->monitor_of_sink != PA_INVALID_INDEX;
     entry.index = info->index;
     listing->sources.push_back(std::move(entry));
+}
+
+void onSourceSpec(pa_context *, const pa_source_info *info, int eol, void *s)
+{
+    auto *spec = static_cast<SourceSpec *>(s);
+    if (eol == 0 && info) {
+        spec->spec = info->sample_spec;
+        spec->found = true;
+    }
+    spec->service->signal();
 }
 
 void onSubscription(pa_context *, pa_subscription_event_type_t event, std::uint32_t index, void *s)
@@ -677,15 +714,11 @@ void sortPulseSources(std::vector<PulseSourceEntry> &sources)
     });
 }
 
-std::size_t pulseFragmentBytes(const WAVEFORMATEX &format, std::size_t smallestBuffer)
+std::size_t pulseFragmentBytes(DWORD rate, std::size_t frameBytes)
 {
-    const std::size_t frame = std::max<std::size_t>(format.nBlockAlign, 1);
-    // PipeWire's default quantum, 1024 frames at 48 kHz, in this stream's frames, rounded up:
-    // a stream asking for less drags every stream of the desktop down to a smaller quantum.
-    const std::size_t floorFrames = (std::size_t(format.nSamplesPerSec) * 1024 + 47999) / 48000;
-    const std::size_t floor = std::max<std::size_t>(floorFrames, 1) * frame;
-    const std::size_t ceiling = std::size_t(format.nAvgBytesPerSec) / 10;
-    std::size_t bytes = std::min(smallestBuffer, ceiling);
-    bytes -= bytes % frame;
-    return std::max(bytes, floor);
+    // PipeWire's largest default quantum, 2048 frames at 48 kHz, in the stream's own frames,
+    // rounded up: pipewire-pulse rounds the graph's quantum down to a power of two, so a
+    // fragment a frame short of it halves the quantum of the whole desktop.
+    const std::size_t frames = (std::size_t(rate) * 2048 + 47999) / 48000;
+    return std::max<std::size_t>(frames, 1) * std::max<std::size_t>(frameBytes, 1);
 }

@@ -30,7 +30,7 @@ struct PulseSourceEntry {
 // order (the order they appeared in), so ids do not depend on the order of the reply.
 void sortPulseSources(std::vector<PulseSourceEntry> &sources);
 
-// Fragment size asked of the server: about one queued buffer (the smallest so far; 0 = none
-// yet), so the server wakes the program once per buffer and no more, at most 100 ms and never
-// below PipeWire's default quantum (21.3 ms). Whole frames.
-std::size_t pulseFragmentBytes(const WAVEFORMATEX &format, std::size_t smallestBuffer);
+// Fragment size asked of the server for a stream of this rate and frame size: 2048 frames at
+// 48 kHz (42.7 ms), PipeWire's largest default quantum, so that our stream never drags the
+// graph below it; well within the 100 ms at which the meter refreshes. Whole frames.
+std::size_t pulseFragmentBytes(DWORD rate, std::size_t frameBytes);

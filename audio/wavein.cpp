@@ -1,6 +1,7 @@
 #include "audio/wavein.h"
 
 #include "audio/pulsewavein.h"
+#include "audio/sharedcapture.h"
 #include "audio/waveinbackend.h"
 #include "audio/waveinqueue.h"
 
@@ -130,7 +131,7 @@ WaveInBackend &backend()
 struct OpenHandle {
     std::mutex calls; // one call at a time per handle
     std::unique_ptr<WaveInQueue> queue;
-    std::unique_ptr<WaveInSource> source; // destroyed before the queue it writes into
+    std::unique_ptr<CaptureMember> member; // leaves before the queue it writes into goes
     bool started = false;
     bool closed = false;
 };
@@ -161,8 +162,8 @@ public:
     void remove(HWAVEIN id)
     {
         // Declared before the lock, so destroyed after it is released: the last reference
-        // destroys the handle, whose source takes the main-loop lock and may wait for the
-        // server, and this table's lock is only ever held alone.
+        // destroys the handle, which may leave its capture and wait for the server, and this
+        // table's lock is only ever held alone.
         std::shared_ptr<OpenHandle> gone;
         std::lock_guard lock(mutex_);
         auto it = handles_.find(reinterpret_cast<std::uintptr_t>(id));
@@ -352,7 +353,7 @@ MMRESULT waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, const WAVEFORMATEX *pwfx, DW
     const HWAVEIN id = handles().reserve();
     auto handle = std::make_shared<OpenHandle>();
     handle->queue = std::make_unique<WaveInQueue>(id, *pwfx, target);
-    if (MMRESULT r = b.open(uDeviceID, *handle->queue, handle->source))
+    if (MMRESULT r = joinCapture(b, uDeviceID, *handle->queue, handle->member))
         return r;
     handles().add(handle, id);
     *phwi = id;
@@ -372,7 +373,7 @@ MMRESULT waveInPrepareHeader(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh)
         return MMSYSERR_INVALHANDLE;
     if (h->queue->lost())
         return MMSYSERR_NODRIVER;
-    if (MMRESULT r = h->source->admit(WaveInCall::Prepare))
+    if (MMRESULT r = h->member->admit(WaveInCall::Prepare))
         return r;
     pwh->dwFlags |= WHDR_PREPARED;
     return MMSYSERR_NOERROR;
@@ -409,12 +410,9 @@ MMRESULT waveInAddBuffer(HWAVEIN hwi, LPWAVEHDR pwh, UINT cbwh)
         return WAVERR_STILLPLAYING;
     if (h->queue->lost())
         return MMSYSERR_NODRIVER;
-    if (MMRESULT r = h->source->admit(WaveInCall::AddBuffer))
+    if (MMRESULT r = h->member->admit(WaveInCall::AddBuffer))
         return r;
-    if (MMRESULT r = h->queue->add(pwh))
-        return r;
-    h->source->bufferQueued(WaveInQueue::usableBytes(*pwh, h->queue->format()));
-    return MMSYSERR_NOERROR;
+    return h->queue->add(pwh);
 }
 
 namespace {
@@ -440,7 +438,7 @@ MMRESULT haltCapture(HWAVEIN hwi, void (WaveInQueue::*handBack)())
     return onLiveHandle(hwi, [&](OpenHandle &h) {
         MMRESULT r = MMSYSERR_NOERROR;
         if (h.started)
-            r = h.source->stop();
+            r = h.member->stop();
         // Counts as halted whatever the source said; a source that did not answer is gone,
         // and its owner hears so as from a lost device.
         h.started = false;
@@ -456,12 +454,12 @@ MMRESULT haltCapture(HWAVEIN hwi, void (WaveInQueue::*handBack)())
 MMRESULT waveInStart(HWAVEIN hwi)
 {
     return onLiveHandle(hwi, [](OpenHandle &h) -> MMRESULT {
-        if (MMRESULT r = h.source->admit(WaveInCall::Start))
+        if (MMRESULT r = h.member->admit(WaveInCall::Start))
             return r;
         if (h.started)
             return MMSYSERR_NOERROR;
         h.queue->setRunning(true);
-        if (MMRESULT r = h.source->start()) {
+        if (MMRESULT r = h.member->start()) {
             h.queue->setRunning(false);
             if (r == MMSYSERR_NODRIVER)
                 h.queue->deviceLost();
@@ -493,7 +491,7 @@ MMRESULT waveInClose(HWAVEIN hwi)
             return MMSYSERR_INVALHANDLE;
         if (h->queue->queuedCount() > 0)
             return WAVERR_STILLPLAYING;
-        h->source->close();
+        h->member->close();
         h->closed = true;
         h->queue->post(MM_WIM_CLOSE, nullptr);
     }

@@ -3,22 +3,35 @@
 // (pulsewavein.cpp), or another backend put in with setWaveInBackendOverride (the tests'
 // virtual devices).
 //
+// Sharing: every handle open on one device is served by one stream (sharedcapture.h); the
+// stream runs in the device's format and each handle gets it converted to its own. The stream
+// runs while any handle on it is started, and ends when the last handle closes.
+//
 // Threads
 // - The owner of a handle: whichever thread calls waveIn* on it (the window's thread in the
-//   program). Every WaveInSource call below comes from it, one at a time per handle.
+//   program). Calls on one handle come one at a time; calls of two handles on one device may
+//   come from two threads, and the capture's control lock takes them in turn, so every
+//   WaveInSource call below comes from one thread at a time.
 // - The backend's own thread (PulseAudio's threaded main loop): stream and context callbacks.
-//   It writes sound into a WaveInQueue (write, writeSilence), reports a lost device
-//   (deviceLost) and posts MM_WIM_DEVICESCHANGED; it never calls waveIn*, and never takes a
-//   handle's lock.
+//   It writes sound into the sink (write, writeSilence), which converts it into each started
+//   handle's WaveInQueue, reports a lost or moved stream (deviceLost, moved) and posts
+//   MM_WIM_DEVICESCHANGED; it never calls waveIn*, and never takes a handle's lock or the
+//   capture's control lock.
 // - The main thread: the notice relay hands every posted notice to its target there, so
 //   targets see notices on their own thread and never under any of the locks below.
 //
 // Locks, in the order they are taken (never the other way round):
-//   1. a handle's lock (OpenHandle::calls in wavein.cpp): one call at a time per handle;
-//   2. the main-loop lock (pa_threaded_mainloop_lock, PulseService::Lock): held by the loop's
-//      thread while it runs callbacks, taken by a source's start, stop, close and latency
-//      change;
-//   3. a queue's mutex (WaveInQueue::mutex_): the buffers and the held sound.
+//   1. the capture registry's lock (sharedcapture.cpp): only waveInOpen takes it, first, while
+//      it finds the device's capture or opens one;
+//   2. a handle's lock (OpenHandle::calls in wavein.cpp): one call at a time per handle;
+//   3. a capture's control lock (SharedCapture::control_): joining, leaving, starting and
+//      stopping the shared stream;
+//   4. the backend's lock: the main-loop lock (pa_threaded_mainloop_lock, PulseService::Lock),
+//      held by the loop's thread while it runs callbacks and taken by a source's start, stop,
+//      close and open; the virtual devices' mutex in tests;
+//   5. a capture's members lock (SharedCapture::members_): the handles on it and their
+//      converters, held while sound is converted;
+//   6. a queue's mutex (WaveInQueue::mutex_): the buffers and the held sound.
 // The handle table's lock and the relay's lock are only ever held alone.
 //
 // Notices are posted under the queue's mutex, at the moment the queue changes: a buffer
@@ -32,37 +45,68 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-class WaveInQueue;
 
 // The wave-input calls that reach a backend.
 enum class WaveInCall { Open, Prepare, AddBuffer, Start, Stop };
 inline constexpr std::size_t kWaveInCalls = std::size_t(WaveInCall::Stop) + 1;
 
-// One open handle's connection to its device. Every call comes from the handle's owner
-// thread; the source writes sound into the queue from wherever it runs.
+// Where a stream's sound goes: the capture that hands it to every handle on the device
+// (sharedcapture.h). Called from wherever the source runs.
+class WaveInSink {
+public:
+    // Whole frames of the source's format().
+    virtual void write(const void *data, std::size_t bytes) = 0;
+    virtual void writeSilence(std::size_t bytes) = 0;
+    // Every handle on the stream gets its buffers back and MM_WIM_DEVICELOST.
+    virtual void deviceLost() = 0;
+    // The server moved the stream to another source (its own went away): the handles opened
+    // on the default device go on with it, those opened by id are lost, as their device is.
+    virtual void moved() = 0;
+
+    // The handles served, in the order they joined (for a backend's own tools).
+    struct Member {
+        HWAVEIN handle;
+        WAVEFORMATEX format;
+        bool started;
+        std::uint64_t frames; // handed to the handle so far, in its own format
+    };
+    // False past the last one. Takes no memory, so it may be asked while sound flows.
+    virtual bool member(std::size_t index, Member &out) const = 0;
+
+protected:
+    ~WaveInSink() = default;
+};
+
+// One stream on a device, shared by every handle open on it. Every call comes from one
+// handle's owner thread at a time (under the capture's control lock); the source writes
+// sound into the sink from wherever it runs.
 class WaveInSource {
 public:
     virtual ~WaveInSource() = default;
-    // Asked before a prepare, add or start does anything: MMSYSERR_NOERROR lets it go ahead,
-    // anything else is the call's result. A device that can always take them keeps this.
+    // The stream's format: 16-bit PCM in the device's own rate and channel count.
+    virtual WAVEFORMATEX format() const = 0;
+    // Asked before a prepare, add, start or stop does anything, and before another handle
+    // joins the stream (an open): MMSYSERR_NOERROR lets it go ahead, anything else is the
+    // call's result. A device that can always take them keeps this.
     virtual MMRESULT admit(WaveInCall call)
     {
         (void)call;
         return MMSYSERR_NOERROR;
     }
-    // Sound starts to flow into the queue.
+    // Sound starts to flow into the sink.
     virtual MMRESULT start() = 0;
     // Returns once no more sound will arrive; sound already received has been written.
     // MMSYSERR_NODRIVER: the device is gone or did not answer in time (start too).
     virtual MMRESULT stop() = 0;
-    // Afterwards the source never touches the queue again.
+    // Afterwards the source never touches the sink again.
     virtual void close() = 0;
-    // A buffer of this many bytes was queued (lets a backend keep its latency below it).
-    virtual void bufferQueued(std::size_t bytes) { (void)bytes; }
+    // False once the backend has moved on (pointed at another server): a handle opened now
+    // gets a stream of its own.
+    virtual bool current() const { return true; }
 };
 
 // A device of the current list as its backend knows it.
@@ -86,7 +130,11 @@ public:
     // Where MM_WIM_DEVICESCHANGED goes from now on (null: nowhere).
     virtual void watchDevices(const QPointer<QObject> &target) = 0;
     virtual MMRESULT defaultDevice(UINT &id) = 0;
-    virtual MMRESULT open(UINT id, WaveInQueue &queue, std::unique_ptr<WaveInSource> &source) = 0;
+    // Opens a stream on the device, corked. `wanted` is the first handle's format, for a
+    // backend whose devices have none of their own. A stream opened by id stays on its
+    // device; one opened with WAVE_MAPPER may be moved.
+    virtual MMRESULT open(UINT id, const WAVEFORMATEX &wanted, WaveInSink &sink,
+                          std::unique_ptr<WaveInSource> &source) = 0;
     virtual std::string unavailableReason() = 0;
 };
 

@@ -57,21 +57,13 @@ void TForm1::pasueClick(QObject *)
 {
     const bool listening = FRecording && VoiceMayEndPause() && PreRollMs() > 0;
     if (FRecording) {
-        // The device hands back the buffer it was filling; encoded now, the file and the
-        // clock hold everything up to the click.
-        waveInStop(FWaveIn);
-        FlushWaveNotices();
+        SetCapture(TCapture::Paused);
         // A write that failed meanwhile has ended the session, with its report.
         if (!FRecording)
             return;
     }
-    if (listening) {
-        // Sound may end this pause, and what comes before that sound belongs in the file:
-        // the device goes on into the pre-roll ring.
-        FPreRoll.Reset(PreRollMs(), FSessionRate, FBlockAlign);
-        FPreRolling = true;
-        waveInStart(FWaveIn);
-    }
+    if (listening)
+        SetCapture(TCapture::PausedPreRolling);
     // A monitor that may hear the end of the pause keeps listening, to what comes from now on.
     if (AudioIn1->Capturing && listening)
         ResetLevel();
@@ -88,20 +80,13 @@ void TForm1::pasueClick(QObject *)
 void TForm1::contClick(QObject *Sender)
 {
     const QString monitorError = StartMonitor();
-    if (FRecording && FPreRolling) {
-        if (Sender) {
-            // By hand: from the click. What the device was filling is pause sound.
-            StopPreRoll();
-        } else {
-            // Buffers already back belong to the ring, ahead of the live sound.
-            FlushWaveNotices();
-            if (FRecording && FPreRolling)
-                EncodePreRoll();
-        }
-    }
+    // By hand the take goes on from the click: what the pause's pre-roll holds is pause sound.
+    // Voice control's continue keeps it, ahead of the live sound.
+    if (Sender && FCapture == TCapture::PausedPreRolling)
+        SetCapture(TCapture::Paused);
     InfoTimer->start();
     if (FRecording) {
-        if (const MMRESULT r = waveInStart(FWaveIn); r != MMSYSERR_NOERROR) {
+        if (const MMRESULT r = SetCapture(TCapture::Recording); r != MMSYSERR_NOERROR) {
             // Nothing would be recorded: end the session as a lost device does, with one box.
             EndSessionWithBox(QStringLiteral("录音设备无法继续录音（%1），录音已停止。").arg(InErrorText(r)));
             return;

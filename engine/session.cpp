@@ -370,22 +370,68 @@ void TForm1::DFBRecordStartClick(QObject *Sender)
         ShowMessage(this, monitorError);
 }
 
+// What a start has acquired so far. Unless the start's last step disarms it, it gives that
+// back, latest first, and makes the record button usable again.
+struct TForm1::StartGuard
+{
+    explicit StartGuard(TForm1 &form) : form(form) {}
+    StartGuard(const StartGuard &) = delete;
+    StartGuard &operator=(const StartGuard &) = delete;
+    ~StartGuard();
+    void disarm() { armed = false; }
+
+    TForm1 &form;
+    bool armed = true;
+    bool encoder = false;
+    bool file = false;
+    // Opened by this start, or voice control's capture taken over.
+    bool device = false;
+    bool preRoll = false;
+};
+
+TForm1::StartGuard::~StartGuard()
+{
+    if (!armed)
+        return;
+    if (preRoll)
+        form.StopPreRoll();
+    if (device) {
+        // The queued buffers come back through WimData, which frees them: no session is open.
+        waveInReset(form.FWaveIn);
+        waveInClose(form.FWaveIn);
+    }
+    if (file)
+        form.FOutFile.Discard();
+    if (encoder) {
+        beCloseStream(form.FStream);
+        form.FMp3Buffer = {};
+    }
+    form.DFBRecordStart->setEnabled(true);
+}
+
 bool TForm1::BStartClick(QObject *)
 {
     FStartError.clear();
     if (FRecording)
         return true;
-    auto refuse = [this](const QString &why) {
-        DFBRecordStart->setEnabled(true);
-        FStartError = why;
-        return false;
-    };
+    StartGuard acquired(*this);
+    FStartError = OpenEncoder(acquired);
+    if (FStartError.isEmpty())
+        FStartError = OpenOutputFile(acquired);
+    if (FStartError.isEmpty() && !AdoptPreRoll(acquired))
+        FStartError = OpenSessionDevice(acquired);
+    if (FStartError.isEmpty())
+        FStartError = BeginRecording(acquired);
+    return FStartError.isEmpty();
+}
 
+QString TForm1::OpenEncoder(StartGuard &acquired)
+{
     // The check runs on the choices as they stand now, not as they stood at start-up.
     EncodeSettingsChange();
     if (!FSettingsValid)
-        return refuse(QStringLiteral("CBR 编码不能把 %1 和 %2 组合在一起，请另选比特率或编码方式。")
-                          .arg(CSampleRate->currentText(), CBitrate->currentText()));
+        return QStringLiteral("CBR 编码不能把 %1 和 %2 组合在一起，请另选比特率或编码方式。")
+            .arg(CSampleRate->currentText(), CBitrate->currentText());
 
     BE_CONFIG config;
     encoding::fillEncoderConfig(config, CSampleRate->currentIndex(), CChannels->currentIndex(),
@@ -395,80 +441,67 @@ bool TForm1::BStartClick(QObject *)
     DWORD bufferSize = 0;
     HBE_STREAM stream = 0;
     if (const BE_ERR err = beInitStream(&config, &samples, &bufferSize, &stream); err != BE_ERR_SUCCESS)
-        return refuse(QStringLiteral("MP3 编码器不接受这些设置（%1，%2，%3，%4），错误代码 %5。")
-                          .arg(CSampleRate->currentText(), CChannels->currentText(), CMode->currentText(),
-                               CBitrate->currentText())
-                          .arg(err));
+        return QStringLiteral("MP3 编码器不接受这些设置（%1，%2，%3，%4），错误代码 %5。")
+            .arg(CSampleRate->currentText(), CChannels->currentText(), CMode->currentText(), CBitrate->currentText())
+            .arg(err);
     FStream = stream;
+    acquired.encoder = true;
     FChunkSamples = samples;
     FMp3BufferSize = bufferSize;
     FMp3Buffer.assign(FMp3BufferSize, 0);
     FWriteError.clear();
     FEncodedFrames = 0;
     FOutFile.Reset();
-    auto releaseEncoder = [this] {
-        beCloseStream(FStream);
-        FMp3Buffer = {};
-    };
+    return {};
+}
 
+QString TForm1::OpenOutputFile(StartGuard &acquired)
+{
     FFileOutput = COutFile->isChecked();
-    if (FFileOutput) {
-        const QString name = EOutFile->text();
-        if (name.trimmed().isEmpty()) {
-            releaseEncoder();
-            return refuse(QStringLiteral("没有输入要保存的文件名。"));
-        }
-        if (hasControlCharacters(name)) {
-            releaseEncoder();
-            return refuse(QStringLiteral("文件名中含有换行符等控制字符，请改正后再录音。"));
-        }
-        const QString wanted = CTimeStamp->isChecked() ? stampedFileName(name, QDateTime::currentDateTime()) : name;
-        if (!createUnusedFile(FOutFile, wanted)) {
-            releaseEncoder();
-            if (FOutFile.notOrdinaryFile())
-                return refuse(QStringLiteral("“%1”不是普通文件，而是管道、设备或套接字，不能录音到这里。请换一个文件名。")
-                                  .arg(FOutFile.FileName()));
-            if (FOutFile.errorCode() == EWOULDBLOCK)
-                return refuse(QStringLiteral("文件“%1”正由另一个录音写入，不能同时录到这个文件。请换一个文件名。")
-                                  .arg(FOutFile.FileName()));
-            return refuse(withSystemReason(QStringLiteral("无法创建文件“%1”：%2")
-                                              .arg(FOutFile.FileName(), fileErrorAdvice(FOutFile.errorCode())),
-                                          FOutFile.errorText()));
-        }
-    }
-    auto releaseFileAndEncoder = [&] {
-        if (FFileOutput)
-            FOutFile.Discard();
-        releaseEncoder();
-    };
-
-    auto cannotEmpty = [this] {
+    if (!FFileOutput)
+        return {};
+    const QString name = EOutFile->text();
+    if (name.trimmed().isEmpty())
+        return QStringLiteral("没有输入要保存的文件名。");
+    if (hasControlCharacters(name))
+        return QStringLiteral("文件名中含有换行符等控制字符，请改正后再录音。");
+    const QString wanted = CTimeStamp->isChecked() ? stampedFileName(name, QDateTime::currentDateTime()) : name;
+    if (!createUnusedFile(FOutFile, wanted)) {
+        if (FOutFile.notOrdinaryFile())
+            return QStringLiteral("“%1”不是普通文件，而是管道、设备或套接字，不能录音到这里。请换一个文件名。")
+                .arg(FOutFile.FileName());
+        if (FOutFile.errorCode() == EWOULDBLOCK)
+            return QStringLiteral("文件“%1”正由另一个录音写入，不能同时录到这个文件。请换一个文件名。")
+                .arg(FOutFile.FileName());
         return withSystemReason(
-            QStringLiteral("无法清空文件“%1”：%2").arg(FOutFile.FileName(), fileErrorAdvice(FOutFile.errorCode())),
+            QStringLiteral("无法创建文件“%1”：%2").arg(FOutFile.FileName(), fileErrorAdvice(FOutFile.errorCode())),
             FOutFile.errorText());
-    };
+    }
+    acquired.file = true;
+    return {};
+}
 
+bool TForm1::AdoptPreRoll(StartGuard &acquired)
+{
     const WAVEFORMATEX format = SessionFormat();
     // A capture opened before the device or the format was last changed is not the session's.
-    if (FPreRolling && (format.nSamplesPerSec != FSessionRate || format.nBlockAlign != FBlockAlign
-                        || FPreRollDevice != ChosenDeviceId()))
+    if (FCapture == TCapture::PreRolling
+        && (format.nSamplesPerSec != FSessionRate || format.nBlockAlign != FBlockAlign
+            || FPreRollDevice != ChosenDeviceId()))
         StopPreRoll();
     // Buffers already back hold the sound just before this moment: into the ring with them.
-    if (FPreRolling)
+    // A device found lost meanwhile is opened afresh by the start.
+    if (FCapture == TCapture::PreRolling)
         FlushWaveNotices();
-    if (FPreRolling) {
-        // Voice control's capture becomes the session: what it holds goes first and the same
-        // stream goes on, so the seam has no gap and no repeated sample.
-        if (FFileOutput && !FOutFile.Truncate()) {
-            StopPreRoll();
-            releaseFileAndEncoder();
-            return refuse(cannotEmpty());
-        }
-        FRecording = true;
-        EncodePreRoll();
-        StartClock();
-        return true;
-    }
+    // Voice control's capture becomes the session: what it holds goes first and the same
+    // stream goes on, so the seam has no gap and no repeated sample.
+    acquired.preRoll = FCapture == TCapture::PreRolling;
+    return acquired.preRoll;
+}
+
+QString TForm1::OpenSessionDevice(StartGuard &acquired)
+{
+    const WAVEFORMATEX format = SessionFormat();
     FBlockAlign = format.nBlockAlign;
     FSessionRate = format.nSamplesPerSec;
     // A pause voice control may end runs this device on into a pre-roll for the next take.
@@ -476,31 +509,32 @@ bool TForm1::BStartClick(QObject *)
 
     HWAVEIN device = nullptr;
     if (const MMRESULT r = waveInOpen(&device, ChosenDeviceId(), &format, this, 0, CALLBACK_WINDOW);
-        r != MMSYSERR_NOERROR) {
-        releaseFileAndEncoder();
-        return refuse(deviceErrorText(QStringLiteral("无法打开录音设备“%1”：").arg(CDevices->currentText()), InErrorText(r)));
-    }
+        r != MMSYSERR_NOERROR)
+        return deviceErrorText(QStringLiteral("无法打开录音设备“%1”：").arg(CDevices->currentText()), InErrorText(r));
     FWaveIn = device;
+    acquired.device = true;
 
-    auto deviceError = [this](const QString &why) {
-        return deviceErrorText(QStringLiteral("无法启动录音设备“%1”：").arg(CDevices->currentText()), why);
-    };
-    auto abandonDevice = [&](const QString &why) {
-        // The queued buffers come back through WimData, which frees them: no session is open.
-        waveInReset(FWaveIn);
-        waveInClose(FWaveIn);
-        releaseFileAndEncoder();
-        return refuse(why);
-    };
+    MMRESULT r = QueueSessionBuffers(FChunkSamples * 2);
+    if (r == MMSYSERR_NOERROR)
+        r = waveInStart(FWaveIn);
+    if (r != MMSYSERR_NOERROR)
+        return deviceErrorText(QStringLiteral("无法启动录音设备“%1”：").arg(CDevices->currentText()), InErrorText(r));
+    return {};
+}
 
-    if (const MMRESULT r = QueueSessionBuffers(FChunkSamples * 2); r != MMSYSERR_NOERROR)
-        return abandonDevice(deviceError(InErrorText(r)));
-    if (const MMRESULT r = waveInStart(FWaveIn); r != MMSYSERR_NOERROR)
-        return abandonDevice(deviceError(InErrorText(r)));
+QString TForm1::BeginRecording(StartGuard &acquired)
+{
+    // Emptied only now that nothing else can fail: a start that fails leaves the file as it was.
     if (FFileOutput && !FOutFile.Truncate())
-        return abandonDevice(cannotEmpty());
-    FRecording = true;
-    return true;
+        return withSystemReason(
+            QStringLiteral("无法清空文件“%1”：%2").arg(FOutFile.FileName(), fileErrorAdvice(FOutFile.errorCode())),
+            FOutFile.errorText());
+    SetCapture(TCapture::Recording);
+    // The listening capture's open notice came long ago and started no clock.
+    if (acquired.preRoll)
+        StartClock();
+    acquired.disarm();
+    return {};
 }
 
 UINT TForm1::ChosenDeviceId() const
@@ -562,69 +596,183 @@ void TForm1::FlushWaveNotices()
     QCoreApplication::sendPostedEvents(nullptr, WaveInEvent::eventType());
 }
 
+// The capture modes, and what a buffer the device hands back (WimData) does in each:
+//
+//   Idle              no device of the window's runs   freed
+//   PreRolling        voice control listens            into the ring, queued again
+//   Recording         a take is being recorded         encoded, queued again
+//   Paused            the session's device stands      encoded, queued again
+//   PausedPreRolling  a pause voice control may end    into the ring, queued again
+//   Draining          the session ends                 encoded, freed
+//
+// After a failed write nothing is encoded or queued again, and the session ends. A buffer of
+// a device given up earlier (not FWaveIn) is freed whatever the mode.
+//
+// Only a start opens a device for a session itself (each of its failures has its own box):
+// the other device calls of a move are made here. Handling the notices posted so far may
+// end the session on the way (a lost device, a failed write), so every step after a flush
+// looks at the mode first.
+MMRESULT TForm1::SetCapture(TCapture mode)
+{
+    const TCapture from = FCapture;
+    auto enter = [this](TCapture m) {
+        FCapture = m;
+        FRecording = m == TCapture::Recording || m == TCapture::Paused || m == TCapture::PausedPreRolling;
+    };
+    switch (mode) {
+    case TCapture::Idle:
+        if (from == TCapture::PreRolling) {
+            // Freed as they come back: nobody records.
+            enter(TCapture::Idle);
+            waveInReset(FWaveIn);
+            FlushWaveNotices();
+            waveInClose(FWaveIn);
+            FPreRoll.Clear();
+        } else if (from == TCapture::Recording || from == TCapture::Paused) {
+            // Every buffer the device hands back is collected now, so the one it was filling is
+            // encoded before the encoder is flushed.
+            enter(TCapture::Draining);
+            waveInStop(FWaveIn);
+            // The buffers handed back hold older sound than what the device kept for want of one.
+            FlushWaveNotices();
+            DrainHeldSound();
+            waveInReset(FWaveIn);
+            FlushWaveNotices();
+            enter(TCapture::Idle);
+            FPreRoll.Clear();
+            waveInClose(FWaveIn);
+        }
+        // A pause's pre-roll is pause sound: EndSession goes by way of Paused.
+        Q_ASSERT(from != TCapture::PausedPreRolling);
+        return MMSYSERR_NOERROR;
+
+    case TCapture::PreRolling: {
+        if (from == TCapture::PausedPreRolling) {
+            // The pause's capture runs on into its ring as the next take's listening.
+            FlushWaveNotices();
+            if (FCapture == TCapture::PausedPreRolling)
+                enter(TCapture::PreRolling);
+            return MMSYSERR_NOERROR;
+        }
+        if (from != TCapture::Idle)
+            return MMSYSERR_NOERROR;
+        const WAVEFORMATEX format = SessionFormat();
+        HWAVEIN device = nullptr;
+        // Failing to open is no error here: the trigger then opens the device as a start by
+        // hand does.
+        if (const MMRESULT r = waveInOpen(&device, ChosenDeviceId(), &format, this, 0, CALLBACK_WINDOW);
+            r != MMSYSERR_NOERROR)
+            return r;
+        FWaveIn = device;
+        FPreRollDevice = ChosenDeviceId();
+        FBlockAlign = format.nBlockAlign;
+        FSessionRate = format.nSamplesPerSec;
+        FPreRoll.Reset(PreRollMs(), FSessionRate, FBlockAlign);
+        enter(TCapture::PreRolling);
+        MMRESULT r = QueueSessionBuffers(kPreRollBufferFrames * FBlockAlign);
+        if (r == MMSYSERR_NOERROR)
+            r = waveInStart(FWaveIn);
+        if (r != MMSYSERR_NOERROR)
+            SetCapture(TCapture::Idle);
+        return r;
+    }
+
+    case TCapture::Recording:
+        if (from == TCapture::Idle) {
+            // The start has opened and started the device.
+            enter(TCapture::Recording);
+        } else if (from == TCapture::PreRolling) {
+            enter(TCapture::Recording);
+            EncodePreRoll();
+        } else if (from == TCapture::PausedPreRolling) {
+            // Buffers already back belong to the ring, ahead of the live sound.
+            FlushWaveNotices();
+            if (FCapture != TCapture::PausedPreRolling)
+                return MMSYSERR_NOERROR;
+            enter(TCapture::Recording);
+            EncodePreRoll();
+            // Its device runs already; the start says whether it still can.
+            return waveInStart(FWaveIn);
+        } else if (from == TCapture::Paused) {
+            const MMRESULT r = waveInStart(FWaveIn);
+            if (r == MMSYSERR_NOERROR)
+                enter(TCapture::Recording);
+            return r;
+        }
+        return MMSYSERR_NOERROR;
+
+    case TCapture::Paused:
+        if (from == TCapture::Recording) {
+            // The device hands back the buffer it was filling; encoded now, the file and the
+            // clock hold everything up to the pause.
+            waveInStop(FWaveIn);
+            FlushWaveNotices();
+            if (FCapture == TCapture::Recording)
+                enter(TCapture::Paused);
+        } else if (from == TCapture::PausedPreRolling) {
+            // What the device was filling is pause sound: into the ring, which forgets it.
+            waveInStop(FWaveIn);
+            FlushWaveNotices();
+            if (FCapture == TCapture::PausedPreRolling)
+                enter(TCapture::Paused);
+            FPreRoll.Clear();
+        }
+        return MMSYSERR_NOERROR;
+
+    case TCapture::PausedPreRolling: {
+        if (from != TCapture::Paused)
+            return MMSYSERR_NOERROR;
+        // Sound may end this pause, and what comes before that sound belongs in the file: the
+        // device goes on into the ring.
+        FPreRoll.Reset(PreRollMs(), FSessionRate, FBlockAlign);
+        enter(TCapture::PausedPreRolling);
+        const MMRESULT r = waveInStart(FWaveIn);
+        if (r != MMSYSERR_NOERROR)
+            enter(TCapture::Paused);
+        return r;
+    }
+
+    case TCapture::Draining:
+        // Only on the way to Idle.
+        return MMSYSERR_NOERROR;
+    }
+    return MMSYSERR_NOERROR;
+}
+
 void TForm1::StartPreRoll()
 {
     const std::uint32_t ms = PreRollMs();
     const WAVEFORMATEX format = SessionFormat();
     // The device or the format chosen since it opened is what is to be recorded.
-    if (FPreRolling && !FRecording
+    if (FCapture == TCapture::PreRolling
         && (FPreRollDevice != ChosenDeviceId() || format.nSamplesPerSec != FSessionRate
             || format.nBlockAlign != FBlockAlign))
         StopPreRoll();
-    if (FPreRolling && ms == 0)
+    const bool preRolling = FCapture == TCapture::PreRolling || FCapture == TCapture::PausedPreRolling;
+    if (preRolling && ms == 0) {
         StopPreRoll();
-    // A length changed meanwhile counts from now, with what was heard kept.
-    if (FPreRolling)
+    } else if (preRolling) {
+        // A length changed meanwhile counts from now, with what was heard kept.
         FPreRoll.Resize(ms);
-    if (FPreRolling || ms == 0)
-        return;
-    if (FRecording) {
+    } else if (ms > 0 && FCapture == TCapture::Paused) {
         // A paused session: its device runs again, into the ring.
-        if (StatusBar1->panelText(0) != kStatePaused)
-            return;
-        FPreRoll.Reset(ms, FSessionRate, FBlockAlign);
-        FPreRolling = true;
-        if (waveInStart(FWaveIn) != MMSYSERR_NOERROR)
-            FPreRolling = false;
-        return;
+        SetCapture(TCapture::PausedPreRolling);
+    } else if (ms > 0 && FCapture == TCapture::Idle) {
+        SetCapture(TCapture::PreRolling);
     }
-    HWAVEIN device = nullptr;
-    // Failing to open is no error here: the trigger then opens the device as a start by hand does.
-    if (waveInOpen(&device, ChosenDeviceId(), &format, this, 0, CALLBACK_WINDOW) != MMSYSERR_NOERROR)
-        return;
-    FWaveIn = device;
-    FPreRollDevice = ChosenDeviceId();
-    FBlockAlign = format.nBlockAlign;
-    FSessionRate = format.nSamplesPerSec;
-    FPreRoll.Reset(ms, FSessionRate, FBlockAlign);
-    FPreRolling = true;
-    if (QueueSessionBuffers(kPreRollBufferFrames * FBlockAlign) != MMSYSERR_NOERROR
-        || waveInStart(FWaveIn) != MMSYSERR_NOERROR)
-        StopPreRoll();
 }
 
 void TForm1::StopPreRoll()
 {
-    if (!FPreRolling)
-        return;
-    if (FRecording) {
-        // Back to a plain pause: the device stops, and what it was filling is pause sound.
-        waveInStop(FWaveIn);
-        FlushWaveNotices();
-        FPreRolling = false;
-    } else {
-        // Not re-queued and so freed as they come back: nobody records.
-        FPreRolling = false;
-        waveInReset(FWaveIn);
-        FlushWaveNotices();
-        waveInClose(FWaveIn);
-    }
-    FPreRoll.Clear();
+    // A pause goes back to a plain one; listening before a start ends.
+    if (FCapture == TCapture::PausedPreRolling)
+        SetCapture(TCapture::Paused);
+    else if (FCapture == TCapture::PreRolling)
+        SetCapture(TCapture::Idle);
 }
 
 void TForm1::EncodePreRoll()
 {
-    FPreRolling = false;
     FPreRoll.Drain([this](const char *data, std::size_t bytes) { EncodeSamples(data, DWORD(bytes)); });
 }
 
@@ -675,14 +823,29 @@ void TForm1::WimData(HWAVEIN handle, WAVEHDR *header)
                                     [header](const std::unique_ptr<SessionBuffer> &b) { return &b->header == header; });
     if (owned == FBuffers.end())
         return;
-    const bool ours = handle == FWaveIn;
-    if (ours && FPreRolling)
+    bool circulate = false;
+    switch (handle == FWaveIn ? FCapture : TCapture::Idle) {
+    case TCapture::Idle:
+        break;
+    case TCapture::PreRolling:
+    case TCapture::PausedPreRolling:
         FPreRoll.Push(header->lpData, header->dwBytesRecorded);
-    else if (ours && (FRecording || FDraining) && FWriteError.isEmpty())
-        EncodeAndWrite(*header);
+        circulate = true;
+        break;
+    case TCapture::Recording:
+    case TCapture::Paused:
+        if (FWriteError.isEmpty())
+            EncodeAndWrite(*header);
+        circulate = true;
+        break;
+    case TCapture::Draining:
+        if (FWriteError.isEmpty())
+            EncodeAndWrite(*header);
+        break;
+    }
     waveInUnprepareHeader(handle, header, sizeof(WAVEHDR));
     bool requeued = false;
-    if (ours && (FRecording || FPreRolling) && !FDraining && FWriteError.isEmpty()) {
+    if (circulate && FWriteError.isEmpty()) {
         clearHeader(*header, DWORD((*owned)->data.size()));
         if (waveInPrepareHeader(handle, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR) {
             requeued = waveInAddBuffer(handle, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
@@ -693,7 +856,7 @@ void TForm1::WimData(HWAVEIN handle, WAVEHDR *header)
     // A buffer the device does not take back (it is gone, or the session ended) is freed.
     if (!requeued)
         ReleaseSessionBuffer(header);
-    if (ours && FRecording && !FWriteError.isEmpty()) {
+    if (handle == FWaveIn && FRecording && !FWriteError.isEmpty()) {
         // The first failed write ends the session: what was written stays, and one report
         // is shown (by the caller's error report, from the exception stopClick raises).
         stopClick();
@@ -735,21 +898,13 @@ void TForm1::DrainHeldSound()
 
 void TForm1::EndSession()
 {
-    FRecording = false;
-    // Collect every buffer the device hands back now, so the one it was filling is encoded
-    // before the encoder is flushed.
-    FDraining = true;
-    waveInStop(FWaveIn);
-    // The buffers handed back hold older sound than what the device kept for want of one.
-    QCoreApplication::sendPostedEvents(nullptr, WaveInEvent::eventType());
-    DrainHeldSound();
-    waveInReset(FWaveIn);
-    FlushWaveNotices();
-    FDraining = false;
-    // A pause voice control could have ended held the device running: that sound stays out.
-    FPreRolling = false;
-    FPreRoll.Clear();
-    waveInClose(FWaveIn);
+    // What a pause's pre-roll holds is pause sound and stays out of the file.
+    if (FCapture == TCapture::PausedPreRolling)
+        SetCapture(TCapture::Paused);
+    // A device lost as it stopped has ended the session already.
+    if (!FRecording)
+        return;
+    SetCapture(TCapture::Idle);
     FinishStream();
 }
 
@@ -778,12 +933,13 @@ void TForm1::FinishStream()
 
 void TForm1::StartNextTake()
 {
-    if (FRecording && FPreRolling) {
+    if (FCapture == TCapture::PausedPreRolling) {
         // The pause's capture runs on into its ring and becomes the next take's, as voice
         // control's listening capture becomes the first: no sound between the two is lost.
-        FlushWaveNotices();
-        FRecording = false;
-        FinishStream();
+        SetCapture(TCapture::PreRolling);
+        // A device lost meanwhile has ended the take already.
+        if (FCapture == TCapture::PreRolling)
+            FinishStream();
     } else if (FRecording) {
         EndSession();
     }
@@ -833,7 +989,7 @@ void TForm1::stopClick(QObject *)
 void TForm1::WimOpen()
 {
     // Voice control's capture opened; the trigger starts the clock when it becomes the session.
-    if (FPreRolling && !FRecording)
+    if (FCapture == TCapture::PreRolling)
         return;
     StartClock();
 }
@@ -854,7 +1010,7 @@ void TForm1::WimClose()
 
 void TForm1::WimLost(HWAVEIN handle)
 {
-    if (!FRecording && FPreRolling && handle == FWaveIn) {
+    if (FCapture == TCapture::PreRolling && handle == FWaveIn) {
         // Its buffers came back and were freed; the next tick opens the device again.
         StopPreRoll();
         return;

@@ -4,7 +4,8 @@
 # Same contract as pulse-daemon.sh: Usage: pipewire-daemon.sh DIR [--second-pipe]  -> prints
 # "PID" once the PulseAudio service answers; killing PID (TERM) ends every process it started.
 #   DIR/runtime  XDG_RUNTIME_DIR for clients    DIR/pipesrc.fifo  raw s16le 44.1 kHz stereo in
-#   DIR/daemon.log                            DIR/daemon.pid
+#   DIR/daemon.log  the servers' and feeders' output, with PipeWire's quantum changes
+#   DIR/daemon.pid
 #   DIR/server.pids  pipewire, wireplumber and pipewire-pulse
 #   DIR/client.conf  PULSE_CLIENTCONFIG for clients: no autospawn of a server of their own
 # With --second-pipe a second microphone, "PipeSource2" (not the default), reads
@@ -47,7 +48,10 @@ supervise() {
   dbus-daemon --session --nofork --nopidfile --address="$DBUS_SESSION_BUS_ADDRESS" &
   children+=($!)
   for _ in $(seq 1 100); do [ -S "$XDG_RUNTIME_DIR/bus" ] && break; sleep 0.1; done
-  pipewire &
+  # Every change of the graph's quantum becomes a "new quantum:A->B" line in the log, which the
+  # tests count: PipeWire 0.3.65 freezes native players when it flaps. Only the topic that says
+  # so logs at level 3; the whole daemon at that level writes a line per stream event.
+  PIPEWIRE_DEBUG=2,pw.context:3 pipewire &
   children+=($!)
   for _ in $(seq 1 100); do [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] && break; sleep 0.1; done
   wireplumber &

@@ -57,10 +57,12 @@ stop_daemon
 daemon=$("$root/scripts/pipewire-daemon.sh" "$state/pipewire" --second-pipe)
 use_server pipewire "$state/pipewire"
 echo "== Sound-server tests, on PipeWire"
-# Now and then pw-cat, which plays the FIFOs into the virtual microphones, stops taking sound
-# for as long as a test's streams stay open (quavrel_pwfeed says so in the server's log):
-# the test hears silence. A case that fails is run once more, in a process of its own.
-(cd "$build" && ctest --output-on-failure -L server --repeat until-pass:2 "$@") || status=1
+# No case is run twice. pw-cat, which plays the FIFOs into the virtual microphones, freezes
+# when the graph's quantum goes down and up again within milliseconds (PipeWire 0.3.65), and the
+# test then hears silence; the program's streams never do that to the graph, so a case that
+# hears silence here has found a fault, in the program or in the rig, that a rerun would hide.
+# quavrel_pwfeed says in the server's log when its player took nothing for a while.
+(cd "$build" && ctest --output-on-failure -L server "$@") || status=1
 if grep -q "took nothing" "$state/pipewire/daemon.log"; then
   grep "took nothing" "$state/pipewire/daemon.log"
 fi

@@ -1,7 +1,6 @@
 #include "testing/virtualwavein.h"
 
 #include "audio/waveinbackend.h"
-#include "audio/waveinqueue.h"
 
 #include <QCoreApplication>
 
@@ -20,6 +19,8 @@ struct VirtualDevice {
     std::string name;
     std::string description;
     VirtualWaveIn::Signal signal;
+    unsigned rate = 0; // 0: a stream takes the rate and channels of the handle that opens it
+    unsigned channels = 0;
 };
 
 // An id of the service's list.
@@ -32,17 +33,18 @@ struct ListEntry {
 
 struct VirtualBackend;
 
+// One stream on a device, as the front end shares it among the handles open on the device.
 class VirtualSource final : public WaveInSource {
 public:
-    VirtualSource(VirtualBackend &backend, int device, WaveInQueue &queue)
-        : backend_(backend), device_(device), queue_(queue),
-          scratch_(kChunkFrames * std::max<std::size_t>(queue.format().nBlockAlign, 1))
+    VirtualSource(VirtualBackend &backend, int device, WaveInSink &sink, const WAVEFORMATEX &format)
+        : backend_(backend), device_(device), sink_(sink), format_(format),
+          scratch_(kChunkFrames * format.nBlockAlign)
     {
     }
     ~VirtualSource() override { close(); }
 
-    // Sound flows while the queue runs; the pump looks at that.
-    MMRESULT start() override { return MMSYSERR_NOERROR; }
+    WAVEFORMATEX format() const override { return format_; }
+    MMRESULT start() override;
     MMRESULT stop() override;
     void close() override;
     MMRESULT admit(WaveInCall call) override;
@@ -50,36 +52,25 @@ public:
     // With the backend's lock held.
     void pumpMilliseconds(unsigned ms, const VirtualWaveIn::Signal &signal)
     {
-        if (!queue_.running())
+        if (!running_)
             return;
         elapsedMs_ += ms;
-        const std::uint64_t due = elapsedMs_ * queue_.format().nSamplesPerSec / 1000;
+        const std::uint64_t due = elapsedMs_ * format_.nSamplesPerSec / 1000;
         produce(std::size_t(due - produced_), signal);
     }
 
     void produce(std::size_t frames, const VirtualWaveIn::Signal &signal)
     {
-        if (!queue_.running())
+        if (!running_)
             return;
-        const WAVEFORMATEX &f = queue_.format();
-        const unsigned channels = f.nChannels;
-        const bool eightBit = f.wBitsPerSample == 8;
+        const unsigned channels = format_.nChannels;
         while (frames > 0) {
             const std::size_t n = std::min(frames, kChunkFrames);
-            std::uint8_t *out = scratch_.data();
-            for (std::size_t i = 0; i < n; ++i) {
-                for (unsigned c = 0; c < channels; ++c) {
-                    const std::int16_t s = signal ? signal(produced_ + i, c, f.nSamplesPerSec) : 0;
-                    if (eightBit) {
-                        *out++ = std::uint8_t((s >> 8) + 128);
-                    } else {
-                        const auto u = std::uint16_t(s);
-                        *out++ = std::uint8_t(u & 0xFF);
-                        *out++ = std::uint8_t(u >> 8);
-                    }
-                }
-            }
-            queue_.write(scratch_.data(), n * f.nBlockAlign);
+            std::int16_t *out = scratch_.data();
+            for (std::size_t i = 0; i < n; ++i)
+                for (unsigned c = 0; c < channels; ++c)
+                    *out++ = signal ? signal(produced_ + i, c, format_.nSamplesPerSec) : 0;
+            sink_.write(scratch_.data(), n * format_.nBlockAlign);
             produced_ += n;
             frames -= n;
         }
@@ -87,16 +78,31 @@ public:
 
     int device() const { return device_; }
     void orphan() { device_ = -1; }
-    WaveInQueue &queue() { return queue_; }
-    std::uint64_t produced() const { return produced_; }
+    WaveInSink &sink() { return sink_; }
+    bool serves(HWAVEIN handle) const { return member(handle).handle == handle; }
+    WaveInSink::Member member(std::size_t index) const
+    {
+        WaveInSink::Member m{};
+        return sink_.member(index, m) ? m : WaveInSink::Member{};
+    }
+    WaveInSink::Member member(HWAVEIN handle) const
+    {
+        WaveInSink::Member m{};
+        for (std::size_t i = 0; sink_.member(i, m); ++i)
+            if (m.handle == handle)
+                return m;
+        return {};
+    }
 
 private:
     VirtualBackend &backend_;
     int device_;
-    WaveInQueue &queue_;
-    std::vector<std::uint8_t> scratch_;
+    WaveInSink &sink_;
+    const WAVEFORMATEX format_;
+    std::vector<std::int16_t> scratch_;
     std::uint64_t elapsedMs_ = 0;
     std::uint64_t produced_ = 0;
+    bool running_ = false; // under the backend's lock
     bool closed_ = false;
 };
 
@@ -153,7 +159,8 @@ struct VirtualBackend final : WaveInBackend {
         return MMSYSERR_BADDEVICEID;
     }
 
-    MMRESULT open(UINT id, WaveInQueue &queue, std::unique_ptr<WaveInSource> &source) override
+    MMRESULT open(UINT id, const WAVEFORMATEX &wanted, WaveInSink &sink,
+                  std::unique_ptr<WaveInSource> &source) override
     {
         if (MMRESULT r = takeFailure(WaveInCall::Open))
             return r;
@@ -161,7 +168,15 @@ struct VirtualBackend final : WaveInBackend {
         const int number = resolve(id);
         if (number < 0)
             return MMSYSERR_BADDEVICEID;
-        auto created = std::make_unique<VirtualSource>(*this, number, queue);
+        const VirtualDevice *d = device(number);
+        WAVEFORMATEX format{};
+        format.wFormatTag = WAVE_FORMAT_PCM;
+        format.nSamplesPerSec = d->rate ? d->rate : wanted.nSamplesPerSec;
+        format.nChannels = WORD(d->channels ? d->channels : wanted.nChannels);
+        format.wBitsPerSample = 16;
+        format.nBlockAlign = WORD(2 * format.nChannels);
+        format.nAvgBytesPerSec = format.nBlockAlign * format.nSamplesPerSec;
+        auto created = std::make_unique<VirtualSource>(*this, number, sink, format);
         sources.push_back(created.get());
         source = std::move(created);
         return MMSYSERR_NOERROR;
@@ -239,7 +254,7 @@ struct VirtualBackend final : WaveInBackend {
         for (VirtualSource *s : sources) {
             if (s->device() != number)
                 continue;
-            s->queue().deviceLost();
+            s->sink().deviceLost();
             if (orphan)
                 s->orphan();
         }
@@ -248,7 +263,7 @@ struct VirtualBackend final : WaveInBackend {
     VirtualSource *find(HWAVEIN handle)
     {
         for (VirtualSource *s : sources)
-            if (s->queue().handle() == handle)
+            if (s->serves(handle))
                 return s;
         return nullptr;
     }
@@ -256,7 +271,7 @@ struct VirtualBackend final : WaveInBackend {
     void loseAll()
     {
         for (VirtualSource *s : sources) {
-            s->queue().deviceLost();
+            s->sink().deviceLost();
             s->orphan();
         }
     }
@@ -273,7 +288,7 @@ struct VirtualBackend final : WaveInBackend {
     int defaultIndex = 0; // a device number
     QPointer<QObject> watcher;
     bool installed = false;
-    std::vector<VirtualSource *> sources; // open handles in opening order
+    std::vector<VirtualSource *> sources; // open streams in opening order
     std::array<Failure, kWaveInCalls> failures;
 };
 
@@ -293,9 +308,19 @@ void VirtualSource::close()
     list.erase(std::remove(list.begin(), list.end(), this), list.end());
 }
 
+MMRESULT VirtualSource::start()
+{
+    std::lock_guard lock(backend_.mutex);
+    running_ = true;
+    return MMSYSERR_NOERROR;
+}
+
 MMRESULT VirtualSource::stop()
 {
-    return backend_.takeFailure(WaveInCall::Stop);
+    const MMRESULT r = backend_.takeFailure(WaveInCall::Stop);
+    std::lock_guard lock(backend_.mutex);
+    running_ = false;
+    return r;
 }
 
 MMRESULT VirtualSource::admit(WaveInCall call)
@@ -376,6 +401,16 @@ void VirtualWaveIn::setSignal(int device, Signal signal)
         d->signal = std::move(signal);
 }
 
+void VirtualWaveIn::setFormat(int device, unsigned rate, unsigned channels)
+{
+    VirtualBackend &b = backend();
+    std::lock_guard lock(b.mutex);
+    if (VirtualDevice *d = b.device(device)) {
+        d->rate = rate;
+        d->channels = channels;
+    }
+}
+
 void VirtualWaveIn::setSamples(int device, std::vector<std::int16_t> interleaved, unsigned channels)
 {
     auto samples = std::make_shared<const std::vector<std::int16_t>>(std::move(interleaved));
@@ -431,8 +466,13 @@ void VirtualWaveIn::pumpFrames(HWAVEIN handle, std::size_t frames)
     VirtualBackend &b = backend();
     std::lock_guard lock(b.mutex);
     VirtualSource *s = b.find(handle);
-    if (const VirtualDevice *d = s ? b.device(s->device()) : nullptr)
-        s->produce(frames, d->signal);
+    const VirtualDevice *d = s ? b.device(s->device()) : nullptr;
+    if (!d)
+        return;
+    // The handle's frames in the stream's rate, rounded up.
+    const std::uint64_t rate = s->member(handle).format.nSamplesPerSec;
+    const std::uint64_t streamRate = s->format().nSamplesPerSec;
+    s->produce(std::size_t((frames * streamRate + rate - 1) / rate), d->signal);
 }
 
 void VirtualWaveIn::failNext(WaveInCall call, MMRESULT result, int times)
@@ -463,7 +503,8 @@ std::vector<HWAVEIN> VirtualWaveIn::handles(int device)
     std::vector<HWAVEIN> out;
     for (VirtualSource *s : b.sources)
         if (device < 0 || s->device() == device)
-            out.push_back(s->queue().handle());
+            for (std::size_t i = 0; s->member(i).handle; ++i)
+                out.push_back(s->member(i).handle);
     return out;
 }
 
@@ -486,7 +527,7 @@ bool VirtualWaveIn::started(HWAVEIN handle)
     VirtualBackend &b = backend();
     std::lock_guard lock(b.mutex);
     VirtualSource *s = b.find(handle);
-    return s && s->queue().running();
+    return s && s->member(handle).started;
 }
 
 WAVEFORMATEX VirtualWaveIn::format(HWAVEIN handle)
@@ -494,7 +535,7 @@ WAVEFORMATEX VirtualWaveIn::format(HWAVEIN handle)
     VirtualBackend &b = backend();
     std::lock_guard lock(b.mutex);
     VirtualSource *s = b.find(handle);
-    return s ? s->queue().format() : WAVEFORMATEX{};
+    return s ? s->member(handle).format : WAVEFORMATEX{};
 }
 
 std::uint64_t VirtualWaveIn::framesPumped(HWAVEIN handle)
@@ -502,7 +543,7 @@ std::uint64_t VirtualWaveIn::framesPumped(HWAVEIN handle)
     VirtualBackend &b = backend();
     std::lock_guard lock(b.mutex);
     VirtualSource *s = b.find(handle);
-    return s ? s->produced() : 0;
+    return s ? s->member(handle).frames : 0;
 }
 
 void VirtualWaveIn::deliverNotices()

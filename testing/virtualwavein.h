@@ -21,8 +21,8 @@
 
 class VirtualWaveIn {
 public:
-    // Sample value for a frame (counted from 0 per open handle, at the handle's rate) and a
-    // channel (0 or 1).
+    // Sample value for a frame (counted from 0 per stream, at the stream's rate) and a
+    // channel (0 or 1). The handles open on one device share one stream, as on a real server.
     using Signal = std::function<std::int16_t(std::uint64_t frame, unsigned channel, unsigned rate)>;
 
     // Installs devices with these descriptions as numbers (and ids) 0..n-1, named
@@ -43,6 +43,9 @@ public:
     static bool installed();
     static void setDefault(int device);
 
+    // The device's own format, which its streams run in and every handle gets converted from.
+    // Until set, a stream takes the rate and channel count of the handle that opens it.
+    static void setFormat(int device, unsigned rate, unsigned channels);
     // Every device starts silent.
     static void setSignal(int device, Signal signal);
     // Interleaved samples with this many channels, played once at the capture rate, then silence.
@@ -53,7 +56,9 @@ public:
     static Signal counter();
 
     // Delivers this much sound now to every started handle of the device (in opening order),
-    // or to one handle. Time is counted exactly: 3 x 1 ms at 22050 Hz gives 66 frames.
+    // or to the stream of one handle (which every handle sharing it hears too). Time is
+    // counted exactly: 3 x 1 ms at 22050 Hz gives 66 frames. pumpFrames counts in the handle's
+    // rate (rounded up to whole frames of the stream's).
     static void pump(int device, unsigned milliseconds);
     static void pump(HWAVEIN handle, unsigned milliseconds);
     static void pumpFrames(HWAVEIN handle, std::size_t frames);
@@ -68,12 +73,14 @@ public:
     // MM_WIM_DEVICELOST. The device stays listed and can be opened again.
     static void loseDevice(int device);
 
-    // Open handles of one device (or of all with -1), in opening order.
+    // Open handles of one device (or of all with -1): by stream in the order the streams were
+    // opened, and on each in the order the handles joined it.
     static std::vector<HWAVEIN> handles(int device = -1);
     static int deviceOf(HWAVEIN handle);
     static UINT queuedBuffers(HWAVEIN handle);
     static bool started(HWAVEIN handle);
     static WAVEFORMATEX format(HWAVEIN handle);
+    // Frames the handle has received, in its own format.
     static std::uint64_t framesPumped(HWAVEIN handle);
 
     // Hands every posted notice to its target now (also runs pending deleteLater()).

@@ -142,7 +142,7 @@ TEST_F(DeviceListTest, WhileVoiceControlListensTheHeldDevicesKeepTheirPositions)
     click(form->Button2);
     form->Timer2Timer();
     deliver();
-    ASSERT_TRUE(form->FPreRolling);
+    ASSERT_EQ(form->FCapture, TCapture::PreRolling);
     ASSERT_TRUE(form->AudioIn1->Capturing);
     const HWAVEIN preRoll = form->FWaveIn;
     VirtualWaveIn::removeDevice(0);

@@ -61,8 +61,7 @@ TEST(PulseSources, InputsComeBeforeMonitorsEachInServerOrder)
 struct FragmentCase {
     const char *edge;
     DWORD rate;
-    WORD channels;
-    std::size_t smallest;
+    std::size_t frameBytes;
     std::size_t expected;
 };
 
@@ -73,29 +72,20 @@ void PrintTo(const FragmentCase &c, std::ostream *os)
 
 class PulseFragment : public testing::TestWithParam<FragmentCase> {};
 
-TEST_P(PulseFragment, OneBufferInWholeFramesBetweenTheQuantumAndATenth)
+TEST_P(PulseFragment, TheLargestDefaultQuantumInWholeFramesRoundedUp)
 {
     const FragmentCase &c = GetParam();
-    WAVEFORMATEX f{};
-    f.nChannels = c.channels;
-    f.wBitsPerSample = 16;
-    f.nBlockAlign = WORD(2 * c.channels);
-    f.nSamplesPerSec = c.rate;
-    f.nAvgBytesPerSec = f.nBlockAlign * c.rate;
-    EXPECT_EQ(pulseFragmentBytes(f, c.smallest), c.expected);
+    EXPECT_EQ(pulseFragmentBytes(c.rate, c.frameBytes), c.expected);
 }
 
-// The floor is 1024 frames at 48 kHz in the stream's own frames, rounded up: 470.4 frames at
-// 22050 Hz become 471, 170.7 at 8000 Hz become 171.
+// 2048 frames at 48 kHz in the stream's own frames, rounded up: 1881.6 frames at 44.1 kHz
+// become 1882 (1881 would be a quantum of 2047.3 at 48 kHz, rounded down to 1024).
 INSTANTIATE_TEST_SUITE_P(Edges, PulseFragment,
-                         testing::Values(FragmentCase{"TheQuantumWhenNoBufferYet", 22050, 1, 0, 942},
-                                         FragmentCase{"TheMonitorsWholeBuffer", 22050, 1, 4096, 4096},
-                                         FragmentCase{"AnEncoderChunkAt48kHz", 48000, 2, 4608, 4608},
-                                         FragmentCase{"AnEncoderChunkAt8kHz", 8000, 1, 1152, 1152},
-                                         FragmentCase{"TheQuantumUnderASmallBuffer", 48000, 2, 512, 4096},
-                                         FragmentCase{"TheQuantumAt8kHzRoundsUp", 8000, 1, 2, 342},
-                                         FragmentCase{"OddBufferRoundedToFrames", 44100, 2, 4611, 4608},
-                                         FragmentCase{"ATenthOfASecondAtMost", 44100, 2, 176400, 17640}),
+                         testing::Values(FragmentCase{"At48kHzStereo", 48000, 4, 8192},
+                                         FragmentCase{"At44kHzRoundsUp", 44100, 4, 7528},
+                                         FragmentCase{"At22kHzMono", 22050, 2, 1882},
+                                         FragmentCase{"At8kHzRoundsUp", 8000, 2, 684},
+                                         FragmentCase{"At96kHzTwice", 96000, 2, 8192}),
                          [](const auto &info) { return std::string(info.param.edge); });
 
 struct FormatCase {

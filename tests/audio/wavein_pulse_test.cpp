@@ -39,8 +39,9 @@ protected:
 
     static bool onPipeWire() { return qEnvironmentVariable("QUAVREL_TEST_SERVER") == QStringLiteral("pipewire"); }
     // The amplitude a mono capture hears of a tone fed equally to both channels of the stereo
-    // source: PulseAudio averages the channels, PipeWire adds them at -3 dB each.
-    static double monoAmplitude(double fed) { return onPipeWire() ? fed * std::sqrt(2.0) : fed; }
+    // source: the stream runs in the source's two channels and the service takes their mean,
+    // on either server (PipeWire's own downmix would add them at -3 dB each).
+    static double monoAmplitude(double fed) { return fed; }
 
     // A microphone fed through PipeWire hears what is written some 0.4 s later (a pipe source
     // at once), and the sound of the test before may still be on its way: let it pass.
@@ -234,6 +235,39 @@ TEST_F(PulseWaveIn, ASourceThatGoesAwayLosesItsDevicesOnly)
     // The server itself is still there, with its other source.
     EXPECT_EQ(waveInGetNumDevs(), 1u);
     EXPECT_EQ(findDevice("PipeSource"), 0);
+}
+
+// The default device opened first and the same source by id beside it share one stream, which
+// the server moves elsewhere when the source goes: the handle opened by id is lost with its
+// device, the default one goes on.
+TEST_F(PulseWaveIn, ASharedStreamMovedOffItsSourceLosesOnlyTheHandleOpenedById)
+{
+    WavePrivateDaemon daemon;
+    ASSERT_TRUE(daemon.started());
+    ServerScope scope(daemon.server());
+    ASSERT_EQ(daemon.pactl("set-default-source nullsink.monitor"), 0);
+    ASSERT_GE(waveInGetNumDevs(), 2u);
+    const int monitor = findDevice("Monitor of NullSink");
+    ASSERT_GE(monitor, 0);
+    WaveNoticeLog byDefault, byId;
+    const WAVEFORMATEX mono = wavePcmFormat(22050, 1), stereo = wavePcmFormat(44100, 2);
+    HWAVEIN d = nullptr, i = nullptr;
+    ASSERT_EQ(waveInOpen(&d, WAVE_MAPPER, &mono, &byDefault, 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInOpen(&i, UINT(monitor), &stereo, &byId, 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+    WaveBuffers db(2, 4410), ib(2, 17640);
+    ASSERT_EQ(db.prepareAndAddAll(d), MMSYSERR_NOERROR);
+    ASSERT_EQ(ib.prepareAndAddAll(i), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInStart(d), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInStart(i), MMSYSERR_NOERROR);
+    ASSERT_TRUE(waveRunUntil([&] { return byDefault.count(MM_WIM_DATA) >= 1 && byId.count(MM_WIM_DATA) >= 1; }, 20000));
+    ASSERT_EQ(daemon.pactl("unload-module module-null-sink"), 0);
+    ASSERT_TRUE(waveRunUntil([&] { return byId.count(MM_WIM_DEVICELOST) == 1; }, 20000));
+    waveRunUntil([] { return false; }, 300);
+    EXPECT_EQ(byDefault.count(MM_WIM_DEVICELOST), 0);
+    EXPECT_EQ(waveInStop(d), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInReset(d), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInClose(d), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInClose(i), MMSYSERR_NOERROR);
 }
 
 TEST_F(PulseWaveIn, TheCaptureComponentSurvivesItsDaemonDying)

@@ -392,29 +392,6 @@ TEST_F(WaveInService, FailuresCanLastUntilCleared)
     EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
 }
 
-TEST_F(WaveInService, TwoOpensOfOneDeviceBothHearIt)
-{
-    VirtualWaveIn::setSignal(0, VirtualWaveIn::constant(1234));
-    WaveNoticeLog other;
-    HWAVEIN a = open(0);
-    const WAVEFORMATEX stereo = wavePcmFormat(16000, 2);
-    HWAVEIN b = nullptr;
-    ASSERT_EQ(waveInOpen(&b, 0, &stereo, &other, 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
-    WaveBuffers ba(1, 160), bb(1, 640);
-    ASSERT_EQ(ba.prepareAndAddAll(a), MMSYSERR_NOERROR);
-    ASSERT_EQ(bb.prepareAndAddAll(b), MMSYSERR_NOERROR);
-    waveInStart(a);
-    waveInStart(b);
-    EXPECT_EQ(VirtualWaveIn::handles(0), (std::vector<HWAVEIN>{a, b}));
-    VirtualWaveIn::pump(0, 10);
-    deliver();
-    EXPECT_EQ(log.count(MM_WIM_DATA), 1);
-    EXPECT_EQ(other.count(MM_WIM_DATA), 1);
-    EXPECT_EQ(bb.samples(bb.header(0)), std::vector<std::int16_t>(320, 1234));
-    EXPECT_EQ(waveInClose(a), MMSYSERR_NOERROR);
-    EXPECT_EQ(waveInClose(b), MMSYSERR_NOERROR);
-}
-
 TEST_F(WaveInService, ATargetDestroyedWhileOpenIsSkipped)
 {
     auto gone = std::make_unique<WaveNoticeLog>();

@@ -16,8 +16,16 @@
 
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
+
+// Names the mode in a failed expectation.
+inline void PrintTo(TCapture mode, std::ostream *os)
+{
+    constexpr const char *kNames[] = {"Idle", "PreRolling", "Recording", "Paused", "PausedPreRolling", "Draining"};
+    *os << kNames[static_cast<int>(mode)];
+}
 
 // Every box shown while it lives, instead of a modal loop.
 class BoxLog

@@ -75,7 +75,8 @@ void WaveBuffers::unprepareAll(HWAVEIN h)
 std::vector<std::int16_t> WaveBuffers::samples(const WAVEHDR *h) const
 {
     std::vector<std::int16_t> out(h->dwBytesRecorded / 2);
-    std::memcpy(out.data(), h->lpData, out.size() * 2);
+    if (!out.empty()) // an empty vector's data() may be null, which memcpy must not get
+        std::memcpy(out.data(), h->lpData, out.size() * 2);
     return out;
 }
 

@@ -7,7 +7,9 @@
  * silence while no writer has sound ready, and lets a writer's sound through only once
  * 100 ms of it are waiting: the writer paces itself by a clock of its own.
  * A player that stops taking sound for a while is reported on standard error (the test
- * server's log): the writers' sound then waits in the FIFO and their writes fail. */
+ * server's log): the writers' sound then waits in the FIFO and their writes fail. What waited
+ * is dropped once it takes again, as a microphone would have lost it: played late, it would
+ * shift every later sound by the length of the freeze, into the tests that come after. */
 #define _GNU_SOURCE /* F_SETPIPE_SZ */
 #include <errno.h>
 #include <fcntl.h>
@@ -24,11 +26,16 @@ enum {
     kOutPipe = 32768
 };
 
+/* A writer that fell behind during a freeze catches up at once: its burst is dropped too. */
+static const double kCatchUp = 0.3;
+static double discardUntil;
+
 static unsigned char held[kHold];
 static size_t heldBytes;
 
 static double now(void);
 
+/* -1: the player is gone; 1: it took nothing for a while. */
 static int writeAll(const unsigned char *p, size_t n)
 {
     const double start = now();
@@ -42,14 +49,16 @@ static int writeAll(const unsigned char *p, size_t n)
         n -= (size_t)w;
     }
     const double stalled = now() - start;
-    if (stalled > 0.5)
+    if (stalled > 0.5) {
         fprintf(stderr, "quavrel_pwfeed: the player took nothing for %.1f s\n", stalled);
+        return 1;
+    }
     return 0;
 }
 
 static void readAvailable(int fd)
 {
-    while (heldBytes < kHold) {
+    while (heldBytes < kHold && now() >= discardUntil) {
         const ssize_t r = read(fd, held + heldBytes, kHold - heldBytes);
         if (r <= 0)
             return;
@@ -65,6 +74,13 @@ static double now(void)
     struct timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
+}
+
+static void dropWaiting(int *flowing)
+{
+    heldBytes = 0;
+    *flowing = 0;
+    discardUntil = now() + kCatchUp;
 }
 
 int main(int argc, char **argv)
@@ -102,14 +118,20 @@ int main(int argc, char **argv)
         if ((flowing || tail) && heldBytes >= kFrame) {
             size_t n = heldBytes < kChunk ? heldBytes : kChunk;
             n -= n % kFrame;
-            if (writeAll(held, n) < 0)
+            const int wrote = writeAll(held, n);
+            if (wrote < 0)
                 return 0;
             memmove(held, held + n, heldBytes - n);
             heldBytes -= n;
+            if (wrote > 0)
+                dropWaiting(&flowing);
         } else {
             flowing = 0;
-            if (writeAll(silence, kChunk) < 0)
+            const int wrote = writeAll(silence, kChunk);
+            if (wrote < 0)
                 return 0;
+            if (wrote > 0)
+                dropWaiting(&flowing);
         }
     }
 }

@@ -495,7 +495,7 @@ TEST_F(SessionTest, AFifoNamedForAVoiceStartSwitchesVoiceControlOffWithOneBox)
     EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("不是普通文件"))) << boxes.lastText().toStdString();
     EXPECT_FALSE(form->Timer2->isActive());
     EXPECT_EQ(form->Button2->text(), QStringLiteral("开始声控"));
-    EXPECT_FALSE(form->FPreRolling);
+    EXPECT_EQ(form->FCapture, TCapture::Idle);
     expectIdle();
     EXPECT_TRUE(VirtualWaveIn::handles(0).empty());
 }

@@ -134,7 +134,7 @@ TEST_F(DiskFullTest, ADiskFillingUpDuringThePreRollsFlushLeavesAClockOfWhatTheFi
         if (ms % 1000 == 0)
             form->Timer2Timer();
     }
-    ASSERT_TRUE(form->FPreRolling);
+    ASSERT_EQ(form->FCapture, TCapture::PreRolling);
     ASSERT_GT(form->FPreRoll.Milliseconds(), 29000u);
     form->SpinEdit1->setValue(-1);
     form->Timer2Timer(); // 30 s of pre-roll do not fit in 64 KiB

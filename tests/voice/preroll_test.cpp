@@ -147,6 +147,9 @@ protected:
     void SetUp() override
     {
         PreRollTest::SetUp();
+        // The device runs in the recording's format, so the recording gets the numbered
+        // frames as they are and the monitor beside it a converted copy.
+        VirtualWaveIn::setFormat(0, kRate, 2);
         VirtualWaveIn::setSignal(0, [](std::uint64_t frame, unsigned channel, unsigned) {
             return std::int16_t(std::uint16_t(channel == 0 ? frame : frame >> 16));
         });
@@ -266,18 +269,21 @@ TEST_F(SeamTest, APreRollSetToZeroWhileListeningRecordsFromTheTrigger)
 {
     voiceOn(true, false, 40000, 10);
     run(3000);
-    ASSERT_TRUE(form->FPreRolling);
+    ASSERT_EQ(form->FCapture, TCapture::PreRolling);
     form->SpinEdit3->setValue(0);
     tick();
-    EXPECT_FALSE(form->FPreRolling);
+    EXPECT_EQ(form->FCapture, TCapture::Idle);
     EXPECT_EQ(VirtualWaveIn::handles(0).size(), 1u); // the monitor alone
+    // The monitor hears the device at half its rate; the recording opened at the trigger
+    // joins its stream there.
+    const double heard = 2.0 * double(VirtualWaveIn::framesPumped(form->AudioIn1->WaveHandle()));
     form->SpinEdit1->setValue(-1);
     tick();
     ASSERT_TRUE(form->FRecording);
     run(300);
     stopRecording();
     ASSERT_FALSE(encoded.empty());
-    EXPECT_EQ(encoded.front(), 0u); // the first frame of the device opened at the trigger
+    EXPECT_NEAR(double(encoded.front()), heard, 2.0); // nothing from before the trigger
 }
 
 TEST_F(PreRollTest, APreRollChangedInAListeningPauseIsTheOneItKeeps)
@@ -285,14 +291,14 @@ TEST_F(PreRollTest, APreRollChangedInAListeningPauseIsTheOneItKeeps)
     voiceOn(true, true, 1000, 0);
     tone(1500, 2000);
     ASSERT_TRUE(paused());
-    ASSERT_TRUE(form->FPreRolling);
+    ASSERT_EQ(form->FCapture, TCapture::PausedPreRolling);
     form->SpinEdit3->setValue(0);
     run(1000);
-    EXPECT_FALSE(form->FPreRolling);
+    EXPECT_EQ(form->FCapture, TCapture::Paused);
     EXPECT_FALSE(VirtualWaveIn::started(form->FWaveIn)); // a plain pause
     form->SpinEdit3->setValue(3000);
     run(1000);
-    EXPECT_TRUE(form->FPreRolling);
+    EXPECT_EQ(form->FCapture, TCapture::PausedPreRolling);
     EXPECT_EQ(form->FPreRoll.Capacity(), 3000u);
     EXPECT_TRUE(paused());
 }
@@ -432,7 +438,7 @@ TEST_F(PreRollTest, SwitchingOffDuringAListeningPauseMakesItAPlainPause)
     click(form->Button2);
     EXPECT_FALSE(form->AudioIn1->Capturing);
     EXPECT_FALSE(VirtualWaveIn::started(form->FWaveIn));
-    EXPECT_FALSE(form->FPreRolling);
+    EXPECT_EQ(form->FCapture, TCapture::Paused);
     EXPECT_TRUE(paused());
     tone(1000, 0); // nobody listens, nothing is kept
     click(form->cont);
@@ -472,11 +478,11 @@ TEST_F(PreRollTest, ThePreRollCaptureStopsWhenItsSwitchIsUnticked)
 {
     voiceOn(true, false, 40000, 10);
     tick();
-    ASSERT_TRUE(form->FPreRolling);
+    ASSERT_EQ(form->FCapture, TCapture::PreRolling);
     form->CheckBox1->setChecked(false);
     tick();
     deliver();
-    EXPECT_FALSE(form->FPreRolling);
+    EXPECT_EQ(form->FCapture, TCapture::Idle);
     EXPECT_EQ(VirtualWaveIn::handles(0).size(), 1u);
     EXPECT_TRUE(form->DFBRecordStart->isEnabled());
     EXPECT_FALSE(form->InfoTimer->isActive());
@@ -569,5 +575,149 @@ TEST_F(PreRollTest, TheEnvironmentTestAfterAFailedFlushStillRunsAndReportsOnce)
     EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Critical);
     EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("\nI/O error"))) << boxes.lastText().toStdString();
 }
+
+// ---- the capture mode after each step ---------------------------------------------------------
+
+// Listen, Sound and Quiet are a second of silence, tone or silence after it, ending in voice
+// control's tick; the others are by hand, the refused ones with every device open or start
+// failing.
+enum class Step {
+    Listen, Sound, Quiet, Record, RecordRefused, Pause, Continue, ContinueRefused, NewFileEachTake, VoiceOff, Stop
+};
+
+struct ModeCase
+{
+    const char *name;
+    std::uint32_t preRollMs;
+    std::vector<std::pair<Step, TCapture>> steps;
+};
+
+void PrintTo(const ModeCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class CaptureModes : public PreRollTest, public testing::WithParamInterface<ModeCase>
+{
+protected:
+    void take(Step step)
+    {
+        switch (step) {
+        case Step::Listen:
+            if (!form->Timer2->isActive())
+                voiceOn(true, true, 1000, 0);
+            run(1000);
+            break;
+        case Step::Sound:
+            tone(1000, 0);
+            break;
+        case Step::Quiet:
+            run(1000);
+            break;
+        case Step::Record:
+            record();
+            break;
+        case Step::RecordRefused:
+            VirtualWaveIn::failNext(WaveInCall::Open, MMSYSERR_NODRIVER, -1);
+            record();
+            VirtualWaveIn::clearFailures();
+            break;
+        case Step::Pause:
+            click(form->pasue);
+            break;
+        case Step::Continue:
+            click(form->cont);
+            break;
+        case Step::ContinueRefused:
+            VirtualWaveIn::failNext(WaveInCall::Start, MMSYSERR_NODRIVER, -1);
+            click(form->cont);
+            VirtualWaveIn::clearFailures();
+            deliver();
+            break;
+        case Step::NewFileEachTake:
+            form->CheckBox3->setChecked(true);
+            break;
+        case Step::VoiceOff:
+            click(form->Button2);
+            break;
+        case Step::Stop:
+            stopRecording();
+            break;
+        }
+    }
+};
+
+TEST_P(CaptureModes, EachStepLeavesTheModeItsDeviceAndFRecordingInStep)
+{
+    form->SpinEdit3->setValue(int(GetParam().preRollMs));
+    int n = 0;
+    for (const auto &[step, want] : GetParam().steps) {
+        SCOPED_TRACE(testing::Message() << "step " << ++n);
+        take(step);
+        ASSERT_EQ(form->FCapture, want);
+        EXPECT_EQ(form->FRecording, want == TCapture::Recording || want == TCapture::Paused
+                                        || want == TCapture::PausedPreRolling);
+        const auto open = VirtualWaveIn::handles(0);
+        const bool deviceOpen = std::find(open.begin(), open.end(), form->FWaveIn) != open.end();
+        EXPECT_EQ(deviceOpen, want != TCapture::Idle);
+        if (deviceOpen)
+            EXPECT_EQ(VirtualWaveIn::started(form->FWaveIn), want != TCapture::Paused);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Voice, CaptureModes,
+    testing::Values(
+        ModeCase{"ByHand",
+                 1500,
+                 {{Step::Record, TCapture::Recording},
+                  {Step::Pause, TCapture::Paused},
+                  {Step::Continue, TCapture::Recording},
+                  {Step::Stop, TCapture::Idle}}},
+        ModeCase{"ByVoice",
+                 1500,
+                 {{Step::Listen, TCapture::PreRolling},
+                  {Step::Sound, TCapture::Recording},
+                  {Step::Quiet, TCapture::PausedPreRolling},
+                  {Step::Sound, TCapture::Recording},
+                  {Step::Quiet, TCapture::PausedPreRolling},
+                  {Step::Stop, TCapture::Idle}}},
+        ModeCase{"ByVoiceWithoutPreRoll",
+                 0,
+                 {{Step::Listen, TCapture::Idle},
+                  {Step::Sound, TCapture::Recording},
+                  {Step::Quiet, TCapture::Paused},
+                  {Step::Sound, TCapture::Paused}, // the pause stopped the monitor; the tick starts it
+                  {Step::Sound, TCapture::Recording},
+                  {Step::Stop, TCapture::Idle}}},
+        ModeCase{"HandAndVoiceMixed",
+                 1500,
+                 {{Step::Listen, TCapture::PreRolling},
+                  {Step::Sound, TCapture::Recording},
+                  {Step::Quiet, TCapture::PausedPreRolling},
+                  {Step::Continue, TCapture::Recording},
+                  {Step::Pause, TCapture::PausedPreRolling},
+                  {Step::VoiceOff, TCapture::Paused},
+                  {Step::Continue, TCapture::Recording},
+                  {Step::Stop, TCapture::Idle}}},
+        ModeCase{"NextTakeFromThePausesPreRoll",
+                 1500,
+                 {{Step::NewFileEachTake, TCapture::Idle},
+                  {Step::Listen, TCapture::PreRolling},
+                  {Step::Sound, TCapture::Recording},
+                  {Step::Quiet, TCapture::PausedPreRolling},
+                  {Step::Sound, TCapture::Recording},
+                  {Step::Stop, TCapture::Idle}}},
+        ModeCase{"RefusedStartsAndContinue",
+                 1500,
+                 {{Step::RecordRefused, TCapture::Idle},
+                  {Step::Listen, TCapture::PreRolling},
+                  {Step::RecordRefused, TCapture::Idle},
+                  {Step::Listen, TCapture::PreRolling},
+                  {Step::VoiceOff, TCapture::Idle},
+                  {Step::Record, TCapture::Recording},
+                  {Step::Pause, TCapture::Paused},
+                  {Step::ContinueRefused, TCapture::Idle}}}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
