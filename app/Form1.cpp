@@ -129,6 +129,10 @@ void TForm1::CreateControls()
     ProgressBar1 = named(place(new TProgressBar(GroupBox1), 8, 24, 313, 17), "ProgressBar1");
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
+    // Opaque (filled with the window colour the group shows behind it), so that the ten
+    // refreshes a second repaint the bar alone: the group box under a transparent child
+    // redraws its frame and lays out its caption each time.
+    ProgressBar1->setAutoFillBackground(true);
     Panel1 = named(place(new TPanel(QStringLiteral("录音时间："), GroupBox1), 8, 56, 60, 20), "Panel1");
     LTimeActive = named(place(new TPanel(QStringLiteral("0:00:00"), GroupBox1), 72, 56, 73, 20), "LTimeActive");
     flsize = named(place(new TPanel(QString(), GroupBox1), 248, 56, 73, 20), "flsize");
@@ -277,6 +281,7 @@ void TForm1::CreateControls()
                       "CheckBox3");
     Label16 = named(place(new TLabel(QString(), GroupBox1), 248, 42, 73, 13), "Label16");
     Label16->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Label16->setAutoFillBackground(true); // refreshed with the bar, opaque for the same reason
 
     // Keyboard order: the settings group's lists and fields, then the hidden switches, the
     // file row and the two buttons of the row.

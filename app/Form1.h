@@ -252,6 +252,7 @@ private:
     // Queues the session's eight buffers of `bytes` on FWaveIn; the first failure's code.
     MMRESULT QueueSessionBuffers(DWORD bytes);
     WAVEFORMATEX SessionFormat() const;
+    void AskStreamRate() const;
     // The pre-roll setting in effect (0 = off).
     std::uint32_t PreRollMs() const;
     bool VoiceMayEndPause() const;

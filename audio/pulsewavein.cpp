@@ -167,7 +167,7 @@ public:
         return MMSYSERR_NOERROR;
     }
 
-    MMRESULT open(UINT id, const WAVEFORMATEX &wanted, WaveInSink &sink,
+    MMRESULT open(UINT id, const WAVEFORMATEX &wanted, DWORD rate, WaveInSink &sink,
                   std::unique_ptr<WaveInSource> &source) override;
 
     std::string unavailableReason() override
@@ -396,10 +396,10 @@ public:
     ~PulseSource() override { close(); }
 
     // With the lock held. device null: the server's default source.
-    MMRESULT connectLocked(const char *device, bool pinned)
+    MMRESULT connectLocked(const char *device, bool pinned, DWORD rate)
     {
-        // The stream takes the source's own rate and channels (at most two), so the server
-        // converts nothing and every handle on it gets its format from us.
+        // The stream takes the source's channels (at most two) and its rate, or the lower
+        // rate the recording asked for; every handle on it gets its own format from us.
         SourceSpec wanted;
         wanted.service = &service_;
         OperationPtr op(pa_context_get_source_info_by_name(context_.get(), device ? device : "@DEFAULT_SOURCE@",
@@ -408,7 +408,7 @@ public:
             return failedOpen();
         pa_sample_spec sampleSpec;
         sampleSpec.format = PA_SAMPLE_S16LE;
-        sampleSpec.rate = wanted.spec.rate;
+        sampleSpec.rate = streamRate(wanted.spec.rate, rate);
         sampleSpec.channels = std::uint8_t(std::clamp<unsigned>(wanted.spec.channels, 1, 2));
         if (!pa_sample_spec_valid(&sampleSpec))
             return WAVERR_BADFORMAT;
@@ -568,7 +568,8 @@ private:
     bool closed_ = false;
 };
 
-MMRESULT PulseService::open(UINT id, const WAVEFORMATEX &, WaveInSink &sink, std::unique_ptr<WaveInSource> &source)
+MMRESULT PulseService::open(UINT id, const WAVEFORMATEX &, DWORD rate, WaveInSink &sink,
+                           std::unique_ptr<WaveInSource> &source)
 {
     if (!ensureMainloop())
         return MMSYSERR_NODRIVER;
@@ -585,7 +586,7 @@ MMRESULT PulseService::open(UINT id, const WAVEFORMATEX &, WaveInSink &sink, std
         device = sources_[id].name;
     }
     auto pulse = std::make_unique<PulseSource>(*this, sink, context_.get());
-    const MMRESULT result = pulse->connectLocked(mapper ? nullptr : device.c_str(), !mapper);
+    const MMRESULT result = pulse->connectLocked(mapper ? nullptr : device.c_str(), !mapper, rate);
     if (result != MMSYSERR_NOERROR) {
         pulse->closeLocked();
         return result;

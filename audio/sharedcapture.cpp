@@ -6,6 +6,10 @@
 
 #include <algorithm>
 
+namespace {
+std::atomic<DWORD> g_streamRate{0};
+} // namespace
+
 // A handle's part of the capture: its queue and the converter into it.
 struct CaptureSlot {
     CaptureSlot(WaveInQueue &q, DWORD rate, WORD channels, bool byId)
@@ -34,7 +38,7 @@ public:
     MMRESULT openSource(WaveInBackend &backend, UINT id, const WAVEFORMATEX &wanted)
     {
         std::lock_guard control(control_);
-        if (MMRESULT r = backend.open(id, wanted, *this, source_))
+        if (MMRESULT r = backend.open(id, wanted, g_streamRate.load(), *this, source_))
             return r;
         format_ = source_->format();
         qCInfo(lcAudio) << "capture stream opened:" << format_.nSamplesPerSec << "Hz," << format_.nChannels
@@ -260,6 +264,11 @@ void CaptureMember::close()
         return;
     capture_->leave(*slot_);
     capture_.reset();
+}
+
+void waveInSetStreamRate(DWORD rate)
+{
+    g_streamRate.store(rate);
 }
 
 MMRESULT joinCapture(WaveInBackend &backend, UINT id, WaveInQueue &queue, std::unique_ptr<CaptureMember> &member)

@@ -182,6 +182,12 @@ MMRESULT waveInGetQueuedCount(HWAVEIN hwi, UINT *pCount);
 // none is). Those bytes stay as they are while the buffer is queued, so the owner may read
 // them on its own thread; the rest of the buffer is still being written.
 MMRESULT waveInGetFilling(HWAVEIN hwi, LPWAVEHDR *ppwh, UINT *pcbRecorded);
+// Handles on one device share one stream of the server, which runs at the device's own
+// rate unless a lower one is set here (0, the start: none). Set it to the rate the
+// recording will take: the server then resamples once, its graph's converter being
+// cheaper than ours per handle, and the recording gets a plain copy. Streams already open
+// keep their rate; a handle at another rate is converted from it as always.
+void waveInSetStreamRate(DWORD rate);
 // Id of the server's default source within the current device list.
 MMRESULT waveInGetDefaultDevice(UINT *puDeviceID);
 // Full UTF-8 description of a device (szPname holds at most 31 bytes of it), also of one

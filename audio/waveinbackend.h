@@ -130,13 +130,21 @@ public:
     // Where MM_WIM_DEVICESCHANGED goes from now on (null: nowhere).
     virtual void watchDevices(const QPointer<QObject> &target) = 0;
     virtual MMRESULT defaultDevice(UINT &id) = 0;
-    // Opens a stream on the device, corked. `wanted` is the first handle's format, for a
+    // Opens a stream on the device, corked, in the device's channels (at most two) and at
+    // streamRate(the device's rate, rate). `wanted` is the first handle's format, for a
     // backend whose devices have none of their own. A stream opened by id stays on its
     // device; one opened with WAVE_MAPPER may be moved.
-    virtual MMRESULT open(UINT id, const WAVEFORMATEX &wanted, WaveInSink &sink,
+    virtual MMRESULT open(UINT id, const WAVEFORMATEX &wanted, DWORD rate, WaveInSink &sink,
                           std::unique_ptr<WaveInSource> &source) = 0;
     virtual std::string unavailableReason() = 0;
 };
+
+// The rate a shared stream runs at: the device's own, or the rate asked for by
+// waveInSetStreamRate when that is lower.
+constexpr DWORD streamRate(DWORD deviceRate, DWORD asked)
+{
+    return asked != 0 && asked < deviceRate ? asked : deviceRate;
+}
 
 // The backend that replaces PulseAudio while set; null restores it.
 void setWaveInBackendOverride(WaveInBackend *backend);

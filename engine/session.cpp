@@ -311,6 +311,7 @@ QString TForm1::StartMonitor()
         return {};
     // The level, the trigger and the environment test measure what is recorded.
     AudioIn1->SetDeviceId(std::int32_t(ChosenDeviceId()));
+    AskStreamRate();
     if (!AudioIn1->StartCapture(AudioIn1))
         return deviceErrorText(QStringLiteral("无法监听录音设备“%1”：").arg(CDevices->currentText()), AudioIn1->ErrorText);
     FMinSample = 0;
@@ -508,6 +509,7 @@ QString TForm1::OpenSessionDevice(StartGuard &acquired)
     FPreRollDevice = ChosenDeviceId();
 
     HWAVEIN device = nullptr;
+    AskStreamRate();
     if (const MMRESULT r = waveInOpen(&device, ChosenDeviceId(), &format, this, 0, CALLBACK_WINDOW);
         r != MMSYSERR_NOERROR)
         return deviceErrorText(QStringLiteral("无法打开录音设备“%1”：").arg(CDevices->currentText()), InErrorText(r));
@@ -556,6 +558,14 @@ WAVEFORMATEX TForm1::SessionFormat() const
     format.wBitsPerSample = 16;
     format.cbSize = 0;
     return format;
+}
+
+void TForm1::AskStreamRate() const
+{
+    // Whichever of the monitor and the recording opens the device first, the shared stream
+    // runs at the recording's rate (so the server resamples once and the recording takes a
+    // plain copy), but never below the monitor's: the level is judged on the full band.
+    waveInSetStreamRate(std::max<DWORD>(SessionFormat().nSamplesPerSec, DWORD(AudioIn1->FrameRate())));
 }
 
 MMRESULT TForm1::QueueSessionBuffers(DWORD bytes)
@@ -660,6 +670,7 @@ MMRESULT TForm1::SetCapture(TCapture mode)
         HWAVEIN device = nullptr;
         // Failing to open is no error here: the trigger then opens the device as a start by
         // hand does.
+        AskStreamRate();
         if (const MMRESULT r = waveInOpen(&device, ChosenDeviceId(), &format, this, 0, CALLBACK_WINDOW);
             r != MMSYSERR_NOERROR)
             return r;

@@ -159,7 +159,7 @@ struct VirtualBackend final : WaveInBackend {
         return MMSYSERR_BADDEVICEID;
     }
 
-    MMRESULT open(UINT id, const WAVEFORMATEX &wanted, WaveInSink &sink,
+    MMRESULT open(UINT id, const WAVEFORMATEX &wanted, DWORD rate, WaveInSink &sink,
                   std::unique_ptr<WaveInSource> &source) override
     {
         if (MMRESULT r = takeFailure(WaveInCall::Open))
@@ -171,7 +171,7 @@ struct VirtualBackend final : WaveInBackend {
         const VirtualDevice *d = device(number);
         WAVEFORMATEX format{};
         format.wFormatTag = WAVE_FORMAT_PCM;
-        format.nSamplesPerSec = d->rate ? d->rate : wanted.nSamplesPerSec;
+        format.nSamplesPerSec = d->rate ? streamRate(d->rate, rate) : wanted.nSamplesPerSec;
         format.nChannels = WORD(d->channels ? d->channels : wanted.nChannels);
         format.wBitsPerSample = 16;
         format.nBlockAlign = WORD(2 * format.nChannels);

@@ -141,6 +141,44 @@ INSTANTIATE_TEST_SUITE_P(Conversions, SharedCaptureFormats,
                                          FormatCase{"EightBitsAt8kHz", 8000, 1, 8}),
                          [](const auto &info) { return std::string(info.param.edge); });
 
+struct RateCase {
+    const char *edge;
+    unsigned deviceRate;
+    DWORD asked; // waveInSetStreamRate
+    DWORD stream;
+};
+
+class SharedCaptureRate : public SharedCapture, public testing::WithParamInterface<RateCase> {
+protected:
+    void TearDown() override { waveInSetStreamRate(0); }
+};
+
+// The monitor opens the device first; a handle at the rate the stream should run at then
+// hears every frame as it is, while the monitor gets its own converted copy.
+TEST_P(SharedCaptureRate, TheStreamRunsAtTheAskedRateOnlyBelowTheDevicesOwn)
+{
+    const RateCase &c = GetParam();
+    VirtualWaveIn::setFormat(0, c.deviceRate, 2);
+    VirtualWaveIn::setSignal(0, numbered());
+    waveInSetStreamRate(c.asked);
+    Listener monitor(0, wavePcmFormat(22050, 1));
+    Listener recording(0, wavePcmFormat(c.stream, 2));
+    run(0, 500);
+    ASSERT_EQ(recording.frames(), c.stream / 2);
+    std::vector<std::int16_t> left;
+    for (std::size_t i = 0; i < recording.heard.size(); i += 2)
+        left.push_back(recording.heard[i]);
+    expectNumbered(left, 0);
+    // Whole buffers of 10 ms only: the one being filled is not counted.
+    EXPECT_NEAR(double(monitor.frames()), 22050 / 2, 22050 / 100 + 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, SharedCaptureRate,
+                         testing::Values(RateCase{"AskedBelowTheDevicesRate", 48000, 44100, 44100},
+                                         RateCase{"AskedAboveTheDevicesRate", 32000, 44100, 32000},
+                                         RateCase{"NoneAsked", 48000, 0, 48000}),
+                         [](const auto &info) { return std::string(info.param.edge); });
+
 struct LeaveCase {
     const char *edge;
     MMRESULT (*call)(HWAVEIN); // null: closed

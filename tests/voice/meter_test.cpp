@@ -1,6 +1,10 @@
 #include "voice/meter.h"
 #include "voice_fixture.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+
+#include <map>
 #include <vector>
 
 namespace {
@@ -248,5 +252,39 @@ INSTANTIATE_TEST_SUITE_P(Meter, MeterMark,
                                          MarkCase{"MinusSixDbfs", 8211, 6}, MarkCase{"NoMargin", 16384, 0},
                                          MarkCase{"NearlyFullScale", 30000, 0}),
                          [](const testing::TestParamInfo<MarkCase> &info) { return std::string(info.param.name); });
+
+
+// Counts the paint events each watched widget gets.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(std::initializer_list<QWidget *> widgets)
+    {
+        for (QWidget *w : widgets)
+            w->installEventFilter(this);
+    }
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints[watched];
+        return false;
+    }
+    std::map<QObject *, int> paints;
+};
+
+// The meter refreshes ten times a second for as long as voice control listens; the group box
+// around it lays out and draws its caption on every paint, so it must not be repainted with it.
+TEST_F(MeterTest, ARefreshRepaintsTheBarAndTheReadingButNotTheGroupAroundThem)
+{
+    form->show();
+    QCoreApplication::processEvents();
+    PaintCounter counter{form->GroupBox1, form->ProgressBar1, form->Label16};
+    handle({std::int16_t(12000), std::int16_t(-3000)});
+    form->Timer1Timer();
+    QCoreApplication::processEvents();
+    EXPECT_GT(counter.paints[form->ProgressBar1], 0);
+    EXPECT_GT(counter.paints[form->Label16], 0);
+    EXPECT_EQ(counter.paints[form->GroupBox1], 0);
+}
 
 } // namespace

@@ -147,9 +147,10 @@ protected:
     void SetUp() override
     {
         PreRollTest::SetUp();
-        // The device runs in the recording's format, so the recording gets the numbered
-        // frames as they are and the monitor beside it a converted copy.
-        VirtualWaveIn::setFormat(0, kRate, 2);
+        // The device's own rate is higher than the recording's; the window asks for the
+        // recording's before the monitor opens the device, so the stream runs at it, the
+        // recording gets the numbered frames as they are and the monitor a converted copy.
+        VirtualWaveIn::setFormat(0, 48000, 2);
         VirtualWaveIn::setSignal(0, [](std::uint64_t frame, unsigned channel, unsigned) {
             return std::int16_t(std::uint16_t(channel == 0 ? frame : frame >> 16));
         });
