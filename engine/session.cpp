@@ -564,7 +564,8 @@ void TForm1::AskStreamRate() const
 {
     // Whichever of the monitor and the recording opens the device first, the shared stream
     // runs at the recording's rate (so the server resamples once and the recording takes a
-    // plain copy), but never below the monitor's: the level is judged on the full band.
+    // plain copy), but never below the monitor's own rate: its level is never judged on a
+    // narrower band than it asked for.
     waveInSetStreamRate(std::max<DWORD>(SessionFormat().nSamplesPerSec, DWORD(AudioIn1->FrameRate())));
 }
 
